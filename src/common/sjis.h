@@ -1,0 +1,23 @@
+// Text conversion at the file boundary: names and labels in files are Shift-JIS (code page 932),
+// long file names UTF-16; everything the host sees is UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kdl {
+
+// Shift-JIS bytes to UTF-8. Bytes that do not decode become U+FFFD, so the result is always usable.
+std::string SjisToUtf8(std::string_view sjis);
+// UTF-8 to Shift-JIS; empty when the text holds a character Shift-JIS cannot represent or is not UTF-8.
+std::optional<std::string> Utf8ToSjis(std::string_view utf8);
+// UTF-16 code units (little-endian values already assembled) to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::span<const uint16_t> units);
+
+// True when `b` is a Shift-JIS lead byte (0x81-0x9F, 0xE0-0xFC).
+inline bool IsSjisLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+}  // namespace kdl
