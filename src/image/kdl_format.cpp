@@ -76,14 +76,17 @@ bool IsUsableGeometry(const MediaGeometry& g) {
   if (g.sectorSize <= 0 || g.sectorsPerTrack <= 0 || g.sectorsPerCluster <= 0) return false;
   if (g.trackSize != g.sectorSize * g.sectorsPerTrack || g.trackSize > static_cast<int>(kTrackBufferSize))
     return false;
-  if (g.clusterSize != g.sectorSize * g.sectorsPerCluster || g.clusterSize > g.trackSize) return false;
+  if (g.clusterSize != g.sectorSize * g.sectorsPerCluster || g.clusterSize > g.trackSize ||
+      g.clusterSize > kMaxClusterSize)
+    return false;
   const int total = g.cylinders * g.sectorsPerTrack;
   if (g.fatStart < 0 || g.fatSectors <= 0 || g.rootStart < 0 || g.rootSectors <= 0 || g.dataStart < 0)
     return false;
   if (g.fatStart + g.fatSectors > total || g.rootStart + g.rootSectors > total || g.dataStart > total)
     return false;
   if (g.rootEntries <= 0 || g.rootEntries * 32 > g.rootSectors * g.sectorSize) return false;
-  return g.lastCluster >= 1;
+  // The clusters must lie on the disk: a larger last cluster would send chain walks past its end.
+  return g.lastCluster >= 1 && g.dataStart + (g.lastCluster - 1) * g.sectorsPerCluster <= total;
 }
 
 TrackEntry ReadTrackEntry(ByteView bytes, size_t offset) {
@@ -169,7 +172,7 @@ void RestoreTrackUnit(int unit, const uint8_t* data, int32_t dataLength, const K
   const MediaGeometry& g = header.geometry;
   const size_t length = std::min(static_cast<size_t>(std::max(dataLength, 0)), kTrackBufferSize);
   if (unit == 0 || header.omitUnused == 0 || (unit == kOverlongUnit && dataLength > g.trackSize)) {
-    std::memcpy(track, data, length);
+    if (length > 0) std::memcpy(track, data, length);
     return;
   }
   const size_t trackSize = std::min(static_cast<size_t>(std::max<int16_t>(g.trackSize, 0)), kTrackBufferSize);

@@ -28,6 +28,8 @@ inline constexpr int32_t kTrackDataOffset = 1536;
 inline constexpr size_t kTrackBufferSize = 25600;
 // Holds the stored bytes of a unit, or its expanded bytes, or compressor output.
 inline constexpr size_t kWorkBufferSize = 26624;
+// The largest cluster of any media type; the image's cluster buffer holds one.
+inline constexpr int kMaxClusterSize = 2048;
 // Track unit 79 alone may carry more data than a track unit holds (up to a whole track buffer).
 inline constexpr int kOverlongUnit = 79;
 

@@ -1,4 +1,4 @@
-#include "browse/directory.h"
+#include "fat/directory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,386 @@
+#include "browse/copyout.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <new>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "browse/dir_list.h"
+#include "browse/fat.h"
+#include "browse/host_names.h"
+
+namespace kdl {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Progress is shown in percent from this size on.
+constexpr uint32_t kPercentFrom = 32000;
+constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
+// Far deeper than any real disk's tree (its paths are limited to 260 characters); keeps the stack bounded.
+constexpr int kMaxDirectoryDepth = 256;
+
+class UniqueFd {
+ public:
+  explicit UniqueFd(int fd = -1) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  // Closes the descriptor; false when closing reported an error (a delayed write error).
+  bool Reset() {
+    const int fd = std::exchange(fd_, -1);
+    return fd < 0 || close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// A host folder: the descriptor everything is created under, and its path for messages.
+struct HostDir {
+  int fd;
+  fs::path path;
+};
+
+struct CopyJob {
+  ImageState& image;
+  OverwritePolicy policy;
+  bool flatten;
+  bool showProgress;
+  // First clusters of the directories entered: a crafted disk whose directories point back at each other
+  // would otherwise be walked for ever.
+  std::set<int32_t> directoriesSeen;
+  int depth = 0;
+
+  Prompter& prompter() { return *image.work().prompter; }
+};
+
+// The folder the user chose; symbolic links in its own path are the user's business.
+UniqueFd OpenTarget(const fs::path& target) {
+  return UniqueFd(open(target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// A subfolder made (or found) under `parent`, refused when the name is anything but a real directory.
+UniqueFd OpenOrMakeDirectory(int parent, const std::string& name) {
+  if (parent < 0) return UniqueFd();
+  if (mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) return UniqueFd();
+  return UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+// Creates or empties `name` under `dir` for writing. Only a regular file with a write bit is replaced: no
+// symbolic link is followed, no device or pipe is opened, and a read-only file stays as it is.
+UniqueFd CreateHostFile(int dir, const std::string& name) {
+  if (dir < 0) return UniqueFd();
+  struct stat st {};
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      (!S_ISREG(st.st_mode) || (st.st_mode & kWriteBits) == 0))
+    return UniqueFd();
+  UniqueFd fd(openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (fd.get() < 0) return fd;
+  // Checked again on the open file: the name may have been swapped since the look above.
+  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || ftruncate(fd.get(), 0) != 0) return UniqueFd();
+  return fd;
+}
+
+// Writes all of `data`; the bytes written, with errno telling why when fewer.
+size_t WriteAll(int fd, const uint8_t* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT; }
+
+void ShowWriteError(ImageState& image, const std::string& targetText, int error) {
+  image.ShowImageError(IsDiskFull(error) ? std::string("ディスクが一杯です")
+                                         : "ファイル " + targetText + " 出力エラーが発生しました");
+}
+
+// Time stamp and attributes of a finished file, set through its descriptor.
+void ApplyEntryMetadata(int fd, const DirectoryEntry& entry) {
+  if (const auto t = DosToHostTime(entry.Time(), entry.Date())) {
+    const timespec times[2] = {{*t, 0}, {*t, 0}};
+    futimens(fd, times);
+  }
+  const uint8_t attribute = entry.Attribute();
+  if (attribute == kAttrArchive) return;
+  // Hidden and system have no host form but this; a file system without extended attributes keeps none.
+  fsetxattr(fd, std::string(kDosAttributeXattr).c_str(), &attribute, 1, 0);
+  struct stat st {};
+  if ((attribute & kAttrReadOnly) != 0 && fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~kWriteBits);
+}
+
+// Whether an existing file is to be replaced under the job's policy.
+bool ShouldReplace(CopyJob& job, const std::string& name, const struct stat& existing,
+                   const std::string& date) {
+  const std::string hostDate = DosTimeText(HostTimeToDos(existing.st_mtime));
+  const int order = CompareDateTexts(hostDate, date);
+  switch (job.policy) {
+    case OverwritePolicy::kNewer:
+      return order < 0;
+    case OverwritePolicy::kAsk: {
+      const std::string text = "ファイル：" + name + "  " + hostDate + " はすでに存在します\n" +
+                               (order < 0 ? "古いファイルですが " : "") + "上書きしますか？";
+      return job.prompter().Ask(kCopyCaption, text, Buttons::kYesNo, Icon::kQuestion) == Answer::kYes;
+    }
+    case OverwritePolicy::kAll:
+      return true;
+    case OverwritePolicy::kSkip:
+      break;
+  }
+  return false;
+}
+
+// Writes the entry's bytes, cluster by cluster, to `fd`. -1 after a write error (reported); 0 otherwise, with
+// `complete` false when the cluster chain ended before the file's size was covered (also reported).
+int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const std::string& targetText,
+                      bool& complete) {
+  ImageState& image = job.image;
+  const MediaGeometry& g = image.header.geometry;
+  const uint32_t size = entry.Size();
+  const size_t clusterBytes =
+      std::min<size_t>(static_cast<size_t>(std::max<int16_t>(g.clusterSize, 1)), image.clusterBuffer.size());
+  // The chain may use clusters 2..last, each once; anything else means a damaged or crafted disk.
+  const int32_t highest = std::min<int32_t>(g.lastCluster, kChainEnd - 1);
+  std::vector<bool> seen(static_cast<size_t>(std::max(highest + 1, 0)), false);
+  int32_t cluster = entry.FirstCluster();
+  uint32_t remaining = size;
+  complete = true;
+  while (remaining > 0) {
+    const uint64_t done = size - remaining;
+    if (job.showProgress)
+      job.prompter().SetProgress(static_cast<int>(size < kPercentFrom ? done : done * 100 / size));
+    if (cluster < 2 || cluster > highest || seen[static_cast<size_t>(cluster)]) {
+      complete = false;
+      image.ShowImageError("ファイル " + targetText + " のクラスタチェーンが途中で切れています");
+      return 0;
+    }
+    seen[static_cast<size_t>(cluster)] = true;
+    ReadCluster(image, cluster, image.clusterBuffer.data());
+    cluster = FatNext(image, cluster);
+    const size_t n = std::min<size_t>(clusterBytes, remaining);
+    if (WriteAll(fd, image.clusterBuffer.data(), n) < n) {
+      ShowWriteError(image, targetText, errno);
+      return -1;
+    }
+    remaining -= static_cast<uint32_t>(n);
+  }
+  return 0;
+}
+
+int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, const HostDir& dir) {
+  ImageState& image = job.image;
+  image.Pump();
+  if (image.work().cancelRequested && image.ConfirmCancel("コピー")) return -1;
+
+  const DirectoryEntry& entry = table.at(index);
+  std::string displayName;
+  EntryDisplayName(table, index, displayName);
+  const std::string name = SafeHostName(displayName);
+  const std::string targetText = (dir.path / name).string();
+  const std::string date = FatDateText(entry.Time(), entry.Date());
+  const uint32_t size = entry.Size();
+  if (job.showProgress) {
+    job.prompter().SetStatus("コピー中 : " + targetText + " " + date + " " + std::to_string(size) + " bytes");
+    job.prompter().SetProgressMaximum(static_cast<int>(size < kPercentFrom ? size : 100));
+  }
+
+  int32_t result = 0;
+  struct stat existing {};
+  const bool replace = job.policy == OverwritePolicy::kAll || dir.fd < 0 ||
+                       fstatat(dir.fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
+                       ShouldReplace(job, name, existing, date);
+  if (replace) {
+    UniqueFd fd = CreateHostFile(dir.fd, name);
+    if (fd.get() < 0) {
+      const std::string text = "ファイル " + targetText + " がオープンできません。\nコピーを続けますか";
+      result = job.prompter().Ask(kCopyCaption, text, Buttons::kYesNo, Icon::kStop) == Answer::kYes ? 0 : -1;
+    } else {
+      bool complete = true;
+      result = WriteClusters(job, entry, fd.get(), targetText, complete);
+      if (result == 0 && complete) ApplyEntryMetadata(fd.get(), entry);
+      // Closing is where some file systems report a failed write.
+      if (!fd.Reset() && result == 0) {
+        ShowWriteError(image, targetText, errno);
+        result = -1;
+      }
+    }
+  }
+  if (job.showProgress) {
+    job.prompter().SetProgress(0);
+    job.prompter().SetStatus("");
+  }
+  return result;
+}
+
+int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t index, const HostDir& parent);
+
+// Copies the entries of one directory table; a negative result ends the walk.
+int32_t CopyTable(CopyJob& job, const DirectoryTable& table, const HostDir& dir) {
+  int32_t result = 0;
+  for (size_t i = 0; i < table.size() && result >= 0; ++i) {
+    const DirectoryEntry& e = table[i];
+    if (e.IsEnd()) break;
+    // A volume label names the disk; it is no file to copy, in the root or anywhere else.
+    if (e.IsDeleted() || e.IsLongNamePiece() || e.IsVolumeLabel()) continue;
+    if (!e.IsDirectory())
+      result = CopyFileInto(job, table, i, dir);
+    else if (e.NameByte(0) != '.')
+      result = CopyDirectoryInto(job, table, i, dir);
+  }
+  return result;
+}
+
+int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t index, const HostDir& parent) {
+  ImageState& image = job.image;
+  const DirectoryEntry& entry = table.at(index);
+  const int32_t first = entry.FirstCluster();
+  // The same directory met again (a loop or a cross-link on a damaged disk) was copied already.
+  if (first >= 2 && !job.directoriesSeen.insert(first).second) return 0;
+
+  if (job.depth >= kMaxDirectoryDepth) {
+    image.ShowImageError("コピー先ディレクトリが作れません");
+    return 0;
+  }
+  UniqueFd owned;
+  HostDir here{parent.fd, parent.path};
+  if (!job.flatten) {
+    std::string displayName;
+    EntryDisplayName(table, index, displayName);
+    const std::string name = SafeHostName(displayName);
+    owned = OpenOrMakeDirectory(parent.fd, name);
+    if (owned.get() < 0) {
+      image.ShowImageError("コピー先ディレクトリが作れません");
+      return 0;
+    }
+    here = HostDir{owned.get(), parent.path / name};
+  }
+  // A directory without a data cluster has no table of its own (cluster 0 would read back as the root).
+  if (first < 2 || ChainSize(image, entry) == 0) return 0;
+  DirectoryTable sub;
+  try {
+    sub = LoadSubdirectory(image, entry);
+  } catch (const std::bad_alloc&) {
+    image.ShowImageError("コピーのためのメモリーが不足です");
+    return -1;
+  }
+  ++job.depth;
+  const int32_t result = CopyTable(job, sub, here);
+  --job.depth;
+  return result;
+}
+
+bool LeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && LeapYear(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+int32_t CopyFileOut(ImageState& image, const DirectoryTable& table, size_t index, const fs::path& target,
+                    OverwritePolicy policy, bool showProgress) {
+  CopyJob job{image, policy, false, showProgress, {}, 0};
+  const UniqueFd fd = OpenTarget(target);
+  return CopyFileInto(job, table, index, HostDir{fd.get(), target});
+}
+
+int32_t CopyDirectoryOut(ImageState& image, const DirectoryTable& table, size_t index, OverwritePolicy policy,
+                         bool flatten, const fs::path& target) {
+  CopyJob job{image, policy, flatten, true, {}, 0};
+  const UniqueFd fd = OpenTarget(target);
+  return CopyDirectoryInto(job, table, index, HostDir{fd.get(), target});
+}
+
+int32_t CopySelection(ImageState& image, const DirectoryTable& current,
+                      const std::vector<SelectionItem>& items, const fs::path& target, bool flatten,
+                      OverwritePolicy policy) {
+  CopyJob job{image, policy, flatten, true, {}, 0};
+  const UniqueFd fd = OpenTarget(target);
+  const HostDir dir{fd.get(), target};
+  for (const SelectionItem& item : items) {
+    if (!item.selected || item.typeText == kLabelTypeText) continue;
+    std::string name = item.caption;
+    NormalizeListName(name);
+    const DirectoryEntry* entry = FindEntryByName(current, name);
+    // An item whose caption was edited matches nothing; "." and ".." are the listing's own places.
+    if (entry == nullptr || entry->IsDotEntry() || entry->IsDotDotEntry()) continue;
+    const auto index = static_cast<size_t>(entry - current.data());
+    const int32_t result = item.typeText == kDirectoryTypeText ? CopyDirectoryInto(job, current, index, dir)
+                                                               : CopyFileInto(job, current, index, dir);
+    // The user chose to stop, or the target cannot take more: the remaining items would meet the same end.
+    if (result < 0) return result;
+  }
+  return 0;
+}
+
+int32_t CopyWholeImage(ImageState& image, const fs::path& target, bool flatten, OverwritePolicy policy) {
+  ImageWork& work = image.work();
+  if ((work.openCloseFlags & kOpenFirst) != 0 && image.OpenImage(work.currentImagePath) < 0) return -1;
+  CopyJob job{image, policy, flatten, true, {}, 0};
+  int32_t result = 0;
+  {
+    const UniqueFd fd = OpenTarget(target);
+    result = CopyTable(job, image.root, HostDir{fd.get(), target});
+  }
+  if ((work.openCloseFlags & kCloseAfter) != 0) image.CloseImage();
+  return result;
+}
+
+std::optional<std::time_t> DosToHostTime(uint16_t time, uint16_t date) {
+  const int year = 1980 + (date >> 9);
+  const int month = (date >> 5) & 0x0F;
+  const int day = date & 0x1F;
+  const int hour = time >> 11;
+  const int minute = (time >> 5) & 0x3F;
+  const int second = (time & 0x1F) * 2;
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
+      second > 59)
+    return std::nullopt;
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  const std::time_t result = std::mktime(&t);
+  if (result == static_cast<std::time_t>(-1)) return std::nullopt;
+  return result;
+}
+
+uint32_t HostTimeToDos(std::time_t t) {
+  std::tm local{};
+  if (localtime_r(&t, &local) == nullptr || local.tm_year < 80) return 0x00210000u;  // 1980-01-01 00:00:00
+  if (local.tm_year > 207) return 0xFF9FBF7Du;                                       // 2107-12-31 23:59:58
+  const auto date =
+      static_cast<uint32_t>(((local.tm_year - 80) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+  const auto time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (local.tm_sec / 2));
+  return (date << 16) | time;
+}
+
+}  // namespace kdl

@@ -1,0 +1,298 @@
+#include "image/image.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "codec/crc.h"
+
+namespace kdl {
+namespace {
+
+constexpr const char* kCannotOpen = "%s がオープンできません";
+constexpr const char* kInputError = "ファイル入力エラー";
+constexpr const char* kNotAnImage = "%s はカドローンではありません";
+constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
+constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
+constexpr const char* kBadTrackEntry = "TRK:%2d  トラック情報が正しくありません";
+constexpr const char* kCrcError = "TRK:%2d  CRC Error (%04X,%04X)";
+constexpr const char* kCrcError2 = "TRK:%2d  CRC Error (%04X,%04X)  (%04X,%04X)";
+constexpr const char* kExpandError = "データの解凍でエラーがありました";
+constexpr const char* kInterrupted = "%s ： ユーザー割り込みがありました\n中断しますか?";
+
+// A raw image is recognised by its boot sector's first 24 bytes.
+constexpr size_t kRawProbeLength = 24;
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
+  va_end(args);
+  return out;
+}
+
+bool ReadExactly(const File& file, uint64_t offset, uint8_t* data, size_t size) {
+  return file.ReadAt(offset, data, size) == static_cast<int64_t>(size);
+}
+
+// Geometry the readers can walk without leaving their buffers: the cluster buffer bounds the cluster size.
+bool IsReadableGeometry(const MediaGeometry& g) {
+  return IsUsableGeometry(g) && g.clusterSize <= static_cast<int>(kClusterBufferSize);
+}
+
+}  // namespace
+
+ImageState::ImageState(ImageWork& work) : work_(work) { codec_.CodecInit(); }
+
+File& ImageState::file() { return inArchive_ && work_.archiveFile != nullptr ? *work_.archiveFile : own_; }
+
+void ImageState::DropFile() {
+  if (!inArchive_) own_.Close();
+}
+
+int32_t ImageState::OpenImage(const std::string& path) {
+  if (work_.dialogMode == kModeOpenRaw) return OpenRawImage(work_.rawImagePath);
+  open_ = false;
+  isRaw = false;
+  cachedTrack = -1;
+  if (work_.baseOffset != 0) {
+    if (work_.archiveFile == nullptr || !work_.archiveFile->IsOpen() || work_.baseOffset < 0) {
+      ShowImageError(Format(kCannotOpen, path.c_str()));
+      return -1;
+    }
+    own_.Close();
+    inArchive_ = true;
+    base_ = work_.baseOffset;
+  } else {
+    inArchive_ = false;
+    base_ = 0;
+    work_.readOnly = false;
+    if (!own_.Open(path, File::Mode::kReadWrite)) {
+      if (!own_.Open(path, File::Mode::kRead)) {
+        ShowImageError(Format(kCannotOpen, path.c_str()));
+        return -1;
+      }
+      work_.readOnly = true;
+    }
+  }
+
+  std::array<uint8_t, kKdlHeaderSize + kTrackDirectorySize> head{};
+  const uint64_t base = static_cast<uint64_t>(base_);
+  if (!ReadExactly(file(), base, head.data(), head.size())) {
+    ShowImageError(kInputError);
+    DropFile();
+    return -1;
+  }
+  std::optional<KdlHeader> parsed = ParseKdlHeader(ByteView(head.data(), kKdlHeaderSize));
+  if (!parsed) {
+    ShowImageError(Format(kNotAnImage, path.c_str()));
+    DropFile();
+    return -1;
+  }
+  header = *parsed;
+  directory = *ParseTrackDirectory(ByteView(head.data() + kKdlHeaderSize, kTrackDirectorySize));
+  // Type-7 images are always read with the table's own geometry, whatever their header holds.
+  if (header.mediaType == kMediaTypeDmf) header.geometry = MediaGeometryOf(kMediaTypeDmf);
+  if (!IsMediaType(header.mediaType) || !IsReadableGeometry(header.geometry)) {
+    ShowImageError(Format(kBadGeometry, path.c_str()));
+    DropFile();
+    return -1;
+  }
+  open_ = true;
+  LoadFatAndRoot(false);
+  return file().fd();
+}
+
+int32_t ImageState::OpenRawImage(const std::string& path) {
+  open_ = false;
+  isRaw = false;
+  cachedTrack = -1;
+  inArchive_ = false;
+  base_ = 0;
+  work_.readOnly = true;
+  if (!own_.Open(path, File::Mode::kRead)) {
+    ShowImageError(Format(kCannotOpen, path.c_str()));
+    return -1;
+  }
+  std::array<uint8_t, kRawProbeLength> boot{};
+  if (!ReadExactly(own_, 0, boot.data(), boot.size())) {
+    ShowImageError(kInputError);
+    own_.Close();
+    return -1;
+  }
+  const int32_t type = MediaTypeFromBootSector(ByteView(boot.data(), boot.size()));
+  if (type < 0) {
+    ShowImageError(kUnsupportedDisk);
+    own_.Close();
+    return -1;
+  }
+  header = MakeKdlHeader(static_cast<int16_t>(type));
+  for (std::string& line : header.labels) line.assign(kLabelLineLength, '\0');
+  work_.baseOffset = 0;
+  isRaw = true;
+
+  const MediaGeometry& g = header.geometry;
+  directory = TrackDirectory{};
+  for (int j = 0; j < g.cylinders; ++j) {
+    TrackEntry& e = directory[static_cast<size_t>(j)];
+    e.offset = j * g.trackSize;
+    e.storedLength = g.trackSize;
+    e.dataLength = g.trackSize;
+    e.kind = kTrackNormal;
+  }
+  open_ = true;
+  if (!LoadFatAndRoot(true)) {
+    ShowImageError(kInputError);
+    open_ = false;
+    isRaw = false;
+    own_.Close();
+    return -1;
+  }
+  return own_.fd();
+}
+
+bool ImageState::LoadFatAndRoot(bool fromRawFile) {
+  const MediaGeometry& g = header.geometry;
+  const size_t sectorSize = static_cast<size_t>(g.sectorSize);
+  std::vector<uint8_t> fatBytes(static_cast<size_t>(g.fatSectors) * sectorSize);
+  std::vector<uint8_t> rootBytes(static_cast<size_t>(g.rootSectors) * sectorSize);
+  // Units restored while the FAT itself is read must not take clusters as free.
+  fat.clear();
+  bool ok = true;
+  if (fromRawFile) {
+    ok =
+        ReadExactly(own_, static_cast<uint64_t>(g.fatStart) * sectorSize, fatBytes.data(), fatBytes.size()) &&
+        ReadExactly(own_, static_cast<uint64_t>(g.rootStart) * sectorSize, rootBytes.data(),
+                    rootBytes.size());
+  } else {
+    ReadSectors(g.fatStart, g.fatSectors, fatBytes.data());
+  }
+  fat = std::move(fatBytes);
+  // A unit beyond unit 0 restored while the FAT was still unknown must be restored again with it.
+  if (cachedTrack > 0) cachedTrack = -1;
+  if (!fromRawFile) ReadSectors(g.rootStart, g.rootSectors, rootBytes.data());
+  root = DirectoryFromBytes(ByteView(rootBytes.data(), rootBytes.size()));
+  if (root.size() > static_cast<size_t>(g.rootEntries)) root.resize(static_cast<size_t>(g.rootEntries));
+  CompactDirectory(root);
+  return ok;
+}
+
+void ImageState::CloseImage() {
+  if (!inArchive_) own_.Close();
+  inArchive_ = false;
+  open_ = false;
+  isRaw = false;
+  cachedTrack = -1;
+  root.clear();
+  root.shrink_to_fit();
+  fat.clear();
+}
+
+int32_t ImageState::ReadTrack(int32_t unit) {
+  if (unit == cachedTrack) return 0;
+  cachedTrack = -1;
+  if (!open_ || unit < 0 || unit >= header.geometry.cylinders) {
+    ++failedReads;
+    return -1;
+  }
+  ++trackLoads;
+  if (!LoadTrack(unit)) {
+    ++failedReads;
+    return -1;
+  }
+  cachedTrack = unit;
+  return 0;
+}
+
+bool ImageState::LoadTrack(int32_t unit) {
+  const TrackEntry& e = directory[static_cast<size_t>(unit)];
+  const MediaGeometry& g = header.geometry;
+  // Entries the writer never makes cannot be read into our buffers: a kind we do not know, lengths that do
+  // not fit, or a plain unit whose data and stored lengths differ.
+  const bool knownKind = e.kind == kTrackNormal || e.kind == kTrackSameByte || e.kind == kTrackCompressed;
+  if (!knownKind || TrackEntryProblem(e, unit, g) ||
+      (e.kind == kTrackNormal && e.storedLength != e.dataLength)) {
+    ShowImageError(Format(kBadTrackEntry, unit));
+    return false;
+  }
+  const uint64_t at = static_cast<uint64_t>(base_) + static_cast<uint64_t>(e.offset);
+  const size_t stored = static_cast<size_t>(e.storedLength);
+  const ByteView fatView(fat.data(), fat.size());
+  switch (e.kind) {
+    case kTrackNormal: {
+      if (!ReadExactly(file(), at, workBuffer.data(), stored)) return false;
+      if (e.dataCrc != 0) {
+        const uint16_t crc = TrackCrc(workBuffer.data(), stored);
+        if (crc != e.dataCrc) {
+          ShowImageError(Format(kCrcError, unit, e.dataCrc, crc));
+          return false;
+        }
+      }
+      RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
+      return true;
+    }
+    case kTrackSameByte:
+      track.fill(e.fill);
+      return true;
+    default: {
+      if (!ReadExactly(file(), at, track.data(), stored)) return false;
+      const uint16_t storedCrc = TrackCrc(track.data(), stored);
+      if (codec_.ExpandTrack(track.data(), workBuffer.data(), e.dataLength, e.storedLength) != 0) {
+        ShowImageError(kExpandError);
+        return false;
+      }
+      const uint16_t dataCrc = TrackCrc(workBuffer.data(), static_cast<size_t>(e.dataLength));
+      if (dataCrc != e.dataCrc || storedCrc != e.storedCrc) {
+        ShowImageError(Format(kCrcError2, unit, e.dataCrc, dataCrc, e.storedCrc, storedCrc));
+        return false;
+      }
+      RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
+      return true;
+    }
+  }
+}
+
+bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
+  const MediaGeometry& g = header.geometry;
+  if (!open_ || g.sectorsPerTrack <= 0 || g.sectorSize <= 0) return false;
+  const size_t sectorSize = static_cast<size_t>(g.sectorSize);
+  bool ok = true;
+  // A unit that failed is not tried again for the rest of this call: one message per damaged unit is enough.
+  int64_t failedUnit = -1;
+  for (int64_t s = first; s < static_cast<int64_t>(first) + count; ++s, dest += sectorSize) {
+    const int64_t unit = s >= 0 ? s / g.sectorsPerTrack : -1;
+    if (unit < 0 || unit >= g.cylinders || unit == failedUnit || ReadTrack(static_cast<int32_t>(unit)) != 0) {
+      if (unit >= 0 && unit < g.cylinders) failedUnit = unit;
+      std::memset(dest, 0, sectorSize);
+      ok = false;
+      continue;
+    }
+    std::memcpy(dest, track.data() + static_cast<size_t>(s % g.sectorsPerTrack) * sectorSize, sectorSize);
+  }
+  return ok;
+}
+
+void ImageState::ShowImageError(std::string_view text) {
+  if (work_.prompter != nullptr) work_.prompter->Ask(kCaptionImage, text, Buttons::kOk, Icon::kStop);
+}
+
+bool ImageState::ConfirmCancel(std::string_view operation) {
+  const std::string text = Format(kInterrupted, std::string(operation).c_str());
+  const Answer answer = work_.prompter != nullptr ? work_.prompter->Ask(kCaptionInterrupt, text,
+                                                                        Buttons::kYesNo, Icon::kExclamation)
+                                                  : Answer::kNo;
+  work_.cancelRequested = false;
+  return answer == Answer::kYes;
+}
+
+void ImageState::Pump() {
+  if (work_.prompter != nullptr && work_.prompter->Pump()) work_.cancelRequested = true;
+}
+
+}  // namespace kdl

@@ -1,0 +1,143 @@
+// The one open disk image: a ".KDL" file, a ".KDL" image inside an archive, or a raw sector image presented
+// as if it were one. It keeps copies of the header, the track directory, the first FAT and the compacted root
+// directory, and a cache of exactly one track unit through which every read of the disk's contents goes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fat/directory.h"
+#include "codec/codec.h"
+#include "common/file.h"
+#include "common/prompt.h"
+#include "image/kdl_format.h"
+
+namespace kdl {
+
+// What the image dialog does.
+enum DialogMode : int32_t {
+  kModeCreate = 0,
+  kModeRestore = 1,
+  kModeRestoreWithSkip = 2,
+  kModeLabels = 3,
+  kModeOpenRaw = 4,
+  kModeRawOutput = 5,
+};
+
+// Open/close flags of an operation.
+inline constexpr int32_t kOpenFirst = 0x01;
+inline constexpr int32_t kCloseAfter = 0x02;
+inline constexpr int32_t kOpenArchiveFirst = 0x10;
+inline constexpr int32_t kCloseArchiveAfter = 0x20;
+inline constexpr int32_t kCreateArchive = 0x40;
+
+// The work area shared by the image operations and the windows that start them.
+struct ImageWork {
+  Prompter* prompter = nullptr;  // never null while an operation runs
+
+  bool readOnly = false;   // the file could only be opened for reading
+  bool compress = true;    // compress track units
+  bool omitUnused = true;  // leave free clusters out
+  bool verify = false;     // verify after writing
+  bool cancelRequested = false;
+  bool busy = false;
+  int32_t dialogMode = kModeCreate;
+  int32_t openCloseFlags = 0;
+  std::string currentImagePath;
+  std::string rawImagePath;
+  bool rawSource = false;  // the file chosen for adding to an archive is a raw sector image
+  int32_t dialogResult = 0;
+  bool listChanged = false;  // an image file outside an archive was created or relabelled
+
+  // Set by the archive operations: the open archive file and where the image starts inside it.
+  // A base offset of 0 means a standalone file.
+  File* archiveFile = nullptr;
+  int64_t baseOffset = 0;
+};
+
+// Reading position of one file's bytes.
+struct FileStream {
+  int32_t cluster = 0;     // next cluster to read
+  uint32_t remaining = 0;  // bytes of the file not yet delivered
+  int32_t unread = 0;      // bytes left in the cluster buffer
+  int32_t position = 0;    // read position in the cluster buffer
+  int32_t steps = 0;       // clusters read so far
+  std::vector<bool> seen;  // clusters already read, to stop a chain that loops
+  bool broken = false;     // the chain ended before the file's size was covered
+};
+
+inline constexpr size_t kMaxFatBytes = 4608;
+inline constexpr size_t kClusterBufferSize = kMaxClusterSize;
+
+class ImageState {
+ public:
+  explicit ImageState(ImageWork& work);
+  ImageState(const ImageState&) = delete;
+  ImageState& operator=(const ImageState&) = delete;
+
+  // Opens `path` (or, in dialog mode 4, the raw image path) and loads header, directory, FAT and root. With a
+  // non-zero base offset the image is read from the archive file at that offset. A header whose media type or
+  // geometry the buffers cannot hold is refused. Returns a non-negative handle, or -1 after telling the user
+  // why.
+  int32_t OpenImage(const std::string& path);
+  // Presents a raw sector image, recognised by the total sector count in its boot sector.
+  int32_t OpenRawImage(const std::string& path);
+  void CloseImage();
+  bool IsOpen() const { return open_; }
+
+  // Makes the track buffer hold track unit `unit`: 0, or -1 (after a message where there is one).
+  int32_t ReadTrack(int32_t unit);
+  // Copies `count` logical sectors from `first` on into `dest` (count x sector-size bytes), through the track
+  // cache. Sectors of a unit that cannot be read, or that lie outside the disk, come out as zero bytes, never
+  // as another unit's bytes. False when any sector could not be read.
+  bool ReadSectors(int32_t first, int32_t count, uint8_t* dest);
+
+  // A message box with caption "KDL Form", OK and the stop icon.
+  void ShowImageError(std::string_view text);
+  // Asks whether to stop `operation` after a cancel request; clears the request whatever the answer.
+  bool ConfirmCancel(std::string_view operation);
+  // Runs the message pump once, noting a cancel request.
+  void Pump();
+
+  ImageWork& work() { return work_; }
+  TrackCodec& codec() { return codec_; }
+  // The file the image is read from (the archive file for an image inside one).
+  File& file();
+  // Where the image starts in file(): the base offset taken at open, 0 for a standalone or raw file.
+  int64_t baseOffset() const { return base_; }
+  // True when the open image lies inside the archive file.
+  bool inArchive() const { return inArchive_; }
+
+  KdlHeader header;  // as stored, except that type 7 carries the table's geometry
+  TrackDirectory directory{};
+  std::vector<uint8_t> fat;  // first FAT copy, FAT-sectors x sector-size bytes (4,608 for the largest FAT)
+  DirectoryTable root;       // compacted root directory
+  int32_t cachedTrack = -1;
+  int32_t lastFatValue = 0;  // raw 12-bit value of the last FAT lookup
+  std::array<uint8_t, kTrackBufferSize> track{};
+  std::vector<uint8_t> workBuffer = std::vector<uint8_t>(kWorkBufferSize);
+  std::array<uint8_t, kClusterBufferSize> clusterBuffer{};
+  FileStream stream;
+  bool isRaw = false;        // a raw sector image is open
+  uint64_t trackLoads = 0;   // track units read from the file (the cache's misses)
+  uint64_t failedReads = 0;  // track reads that failed; copy-out compares it before and after a file
+
+ private:
+  bool LoadFatAndRoot(bool fromRawFile);
+  // Reads, checks and restores one unit into the track buffer; the caller keeps the cache state.
+  bool LoadTrack(int32_t unit);
+  // Closes the file opened for the image unless it is the archive's.
+  void DropFile();
+
+  ImageWork& work_;
+  TrackCodec codec_;
+  File own_;
+  bool open_ = false;
+  bool inArchive_ = false;
+  int64_t base_ = 0;
+};
+
+}  // namespace kdl
