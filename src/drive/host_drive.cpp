@@ -1,0 +1,248 @@
+#include "drive/host_drive.h"
+
+#include <fcntl.h>
+#include <linux/fd.h>
+#include <linux/fs.h>
+#include <linux/major.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/file.h"
+#include "drive/media.h"
+
+namespace kdl {
+namespace {
+
+// The formats a floppy controller's driver does not find by itself; only these are ever set.
+constexpr std::array<int32_t, 2> kProbeTypes = {0, kMediaTypeDmf};
+
+// Read/write and format gaps of the floppy controller for a sector size and sectors per track (one head).
+struct Gaps {
+  uint8_t rw;
+  uint8_t format;
+};
+Gaps GapsFor(int sectorSize, int sectorsPerHead) {
+  if (sectorSize == 1024) return {0x35, 0x74};
+  if (sectorsPerHead > 18) return {0x1C, 0x0C};
+  return {0x1B, 0x6C};
+}
+
+// A regular file holding a raw disk image. It is read and written in place and never changes its length.
+class FileDevice : public SectorDevice {
+ public:
+  explicit FileDevice(File file) : file_(std::move(file)) {}
+
+  bool ReadAt(uint64_t offset, uint8_t* data, size_t length) override {
+    scratch_.resize(length);
+    if (file_.ReadAt(offset, scratch_.data(), length) != static_cast<int64_t>(length)) return false;
+    std::memcpy(data, scratch_.data(), length);
+    return true;
+  }
+
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t length) override {
+    const int64_t size = file_.Size();
+    if (size < 0 || !RangeFits(offset, length, static_cast<uint64_t>(size))) return false;
+    return file_.WriteAt(offset, data, length) == static_cast<int64_t>(length);
+  }
+
+ private:
+  File file_;
+  std::vector<uint8_t> scratch_;
+};
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+
+// A block device read and written past the page cache, so that a verification reads the medium and not what
+// was just written, and a bad sector in a neighbouring unit never fails a read that does not ask for it.
+class BlockDevice : public SectorDevice {
+ public:
+  BlockDevice(int fd, bool direct) : fd_(fd), direct_(direct) {
+    int size = 0;
+    if (::ioctl(fd_, BLKSSZGET, &size) == 0 && size >= 512 && (size & (size - 1)) == 0)
+      align_ = static_cast<uint64_t>(size);
+    // Without direct transfers, at least drop what the cache holds of an earlier disk.
+    if (!direct_) ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+  }
+  ~BlockDevice() override {
+    if (!direct_) ::fdatasync(fd_);
+    ::close(fd_);
+  }
+  BlockDevice(const BlockDevice&) = delete;
+  BlockDevice& operator=(const BlockDevice&) = delete;
+
+  bool ReadAt(uint64_t offset, uint8_t* data, size_t length) override {
+    if (!direct_) return ReadFull(offset, data, length);
+    const Span s = SpanOf(offset, length);
+    if (!Reserve(s.length) || !ReadFull(s.start, bounce_.get(), s.length)) return false;
+    std::memcpy(data, bounce_.get() + (offset - s.start), length);
+    return true;
+  }
+
+  bool WriteAt(uint64_t offset, const uint8_t* data, size_t length) override {
+    if (!direct_) return WriteFull(offset, data, length) && ::fdatasync(fd_) == 0;
+    const Span s = SpanOf(offset, length);
+    if (!Reserve(s.length)) return false;
+    // A run that does not cover whole device blocks keeps the bytes of those blocks around it.
+    if ((s.start != offset || s.length != length) && !ReadFull(s.start, bounce_.get(), s.length))
+      return false;
+    std::memcpy(bounce_.get() + (offset - s.start), data, length);
+    return WriteFull(s.start, bounce_.get(), s.length);
+  }
+
+ protected:
+  int fd() const { return fd_; }
+
+ private:
+  struct Span {
+    uint64_t start;
+    size_t length;
+  };
+  Span SpanOf(uint64_t offset, size_t length) const {
+    const uint64_t start = offset / align_ * align_;
+    const uint64_t end = (offset + length + align_ - 1) / align_ * align_;
+    return {start, static_cast<size_t>(end - start)};
+  }
+  bool Reserve(size_t length) {
+    if (length <= capacity_) return true;
+    void* p = nullptr;
+    if (::posix_memalign(&p, 4096, length) != 0) return false;
+    bounce_.reset(static_cast<uint8_t*>(p));
+    capacity_ = length;
+    return true;
+  }
+  bool ReadFull(uint64_t offset, uint8_t* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pread(fd_, data + done, length - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  bool WriteFull(uint64_t offset, const uint8_t* data, size_t length) {
+    size_t done = 0;
+    while (done < length) {
+      const ssize_t n = ::pwrite(fd_, data + done, length - done, static_cast<off_t>(offset + done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  int fd_;
+  bool direct_;
+  uint64_t align_ = 512;
+  std::unique_ptr<uint8_t, FreeDeleter> bounce_;
+  size_t capacity_ = 0;
+};
+
+// A drive of the PC floppy controller. Formats its driver does not detect are set through the driver's
+// parameter request, which needs a descriptor opened for control only (it works on a write-protected disk).
+class FloppyDevice : public BlockDevice {
+ public:
+  FloppyDevice(int fd, bool direct, std::string path) : BlockDevice(fd, direct), path_(std::move(path)) {}
+
+  std::span<const int32_t> ProbeTypes() const override { return kProbeTypes; }
+
+  bool UseMediaType(int32_t type) override {
+    const bool mustTell = type == 0 || type == kMediaType8Inch || type == kMediaTypeDmf;
+    if (type >= 0 && !mustTell) return true;
+    const int control = ::open(path_.c_str(), O_ACCMODE | O_NONBLOCK | O_CLOEXEC);
+    if (control < 0) return false;
+    bool ok;
+    if (type < 0) {
+      ok = ::ioctl(control, FDCLRPRM) == 0;
+    } else {
+      const std::optional<FloppyParameters> p = FloppyParametersFor(type);
+      ok = p.has_value();
+      if (ok) {
+        floppy_struct f{};
+        f.size = p->size;
+        f.sect = p->sect;
+        f.head = p->head;
+        f.track = p->track;
+        f.stretch = p->stretch;
+        f.gap = p->gap;
+        f.rate = p->rate;
+        f.spec1 = p->spec1;
+        f.fmt_gap = p->fmtGap;
+        ok = ::ioctl(control, FDSETPRM, &f) == 0;
+      }
+    }
+    ::close(control);
+    return ok;
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+std::optional<FloppyParameters> FloppyParametersFor(int32_t type) {
+  if (type != 0 && type != kMediaType8Inch && type != kMediaTypeDmf) return std::nullopt;
+  const MediaRow& row = MediaTable()[static_cast<size_t>(type)];
+  const MediaGeometry& g = row.geometry;
+  const int heads = type == kMediaType8Inch ? 1 : 2;
+  const int trackBytes = g.trackSize / heads;
+  // The driver counts a track in 512-byte units: a track that is not a whole number of them cannot be read.
+  if (trackBytes % 512 != 0 || g.sectorSize < 128 || g.sectorSize > 1024) return std::nullopt;
+  FloppyParameters p;
+  p.size = static_cast<uint32_t>(row.totalSectors * g.sectorSize / 512);
+  p.sect = static_cast<uint32_t>(trackBytes / 512);
+  p.head = static_cast<uint32_t>(heads);
+  p.track = static_cast<uint32_t>(g.cylinders);
+  int code = 0;  // 128 << code is the sector size
+  while ((128 << code) < g.sectorSize) ++code;
+  // The driver stores the size code less two, modulo 8, in bits 3-5; data rate 0 is 500 kbit/s.
+  p.rate = static_cast<uint8_t>(((code + 6) % 8) << 3);
+  const Gaps gaps = GapsFor(g.sectorSize, g.sectorsPerTrack / heads);
+  p.gap = gaps.rw;
+  p.fmtGap = gaps.format;
+  p.spec1 = g.sectorsPerTrack / heads > 18 ? 0xCF : 0xDF;
+  return p;
+}
+
+std::span<const int32_t> FloppyProbeTypes() { return kProbeTypes; }
+
+std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWriting) {
+  struct stat st {};
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) return nullptr;
+  if (S_ISREG(st.st_mode)) {
+    File file;
+    if (!file.Open(path, forWriting ? File::Mode::kReadWrite : File::Mode::kRead)) return nullptr;
+    return std::make_unique<FileDevice>(std::move(file));
+  }
+  if (!S_ISBLK(st.st_mode)) return nullptr;
+  // Writing takes the device for itself: it fails while the disk is mounted or in use elsewhere.
+  const int flags = (forWriting ? O_RDWR | O_EXCL : O_RDONLY) | O_CLOEXEC;
+  bool direct = true;
+  int fd = ::open(path.c_str(), flags | O_DIRECT);
+  if (fd < 0 && errno == EINVAL) {
+    direct = false;
+    fd = ::open(path.c_str(), flags);
+  }
+  if (fd < 0) return nullptr;
+  if (major(st.st_rdev) == FLOPPY_MAJOR) return std::make_unique<FloppyDevice>(fd, direct, path);
+  return std::make_unique<BlockDevice>(fd, direct);
+}
+
+std::unique_ptr<SectorDevice> HostDrives::Open(int32_t index, bool forWriting) {
+  if (index < 0 || static_cast<size_t>(index) >= paths_.size()) return nullptr;
+  return OpenHostDevice(paths_[static_cast<size_t>(index)], forWriting);
+}
+
+}  // namespace kdl

@@ -1,0 +1,273 @@
+#include "image/create.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <vector>
+
+#include "common/sjis.h"
+#include "image/drive_messages.h"
+#include "image/output_file.h"
+#include "image/track_encode.h"
+
+namespace kdl {
+namespace {
+
+using namespace drive_text;
+
+bool HasKdlExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  return ext == ".KDL";
+}
+
+// The name the system gives a volume label (its 11 name bytes without trailing blanks), stored as the
+// header's 12-byte label: 8 characters, then "." and the rest when it is longer.
+std::string HeaderVolumeLabel(std::string name) {
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  // A first byte of 0x05 stands for 0xE5, which would mark a deleted entry.
+  if (!name.empty() && static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
+  if (name.size() > 8) name = name.substr(0, 8) + "." + name.substr(8);
+  name.resize(kVolumeLabelLength, ' ');
+  return name;
+}
+
+// The volume label from the root directory of the disk, or empty when it has none or cannot be read.
+std::optional<std::string> VolumeLabelFromDrive(DriveLayer& drives, int32_t driveNumber,
+                                                const KdlHeader& header) {
+  const MediaGeometry& g = header.geometry;
+  const int32_t sectors = g.rootStart + g.rootSectors;
+  std::vector<uint8_t> bytes(static_cast<size_t>(sectors) * static_cast<size_t>(g.sectorSize));
+  drives.OpenDrive(kDriveModeRead, driveNumber - 1);
+  const int32_t status = drives.ReadDriveSectors(bytes.data(), 0, sectors, g.sectorSize);
+  drives.CloseDrive();
+  if (status != 0) return std::nullopt;
+  KdlHeader scratch = header;
+  if (!TakeVolumeLabelFromRoot(ByteView(bytes.data(), bytes.size()), scratch, true)) return std::nullopt;
+  return scratch.volumeLabel.substr(0, 11);
+}
+
+bool WriteAll(File& file, uint64_t offset, const uint8_t* data, size_t length) {
+  return file.WriteAt(offset, data, length) == static_cast<int64_t>(length);
+}
+
+void ShowProgress(Prompter* p, int32_t unit, const std::string& status) {
+  if (p == nullptr) return;
+  p->SetProgress(unit);
+  p->SetStatus(status);
+}
+
+}  // namespace
+
+int32_t BuildHeaderFromDrive(ImageState& state, DriveLayer& drives, int32_t driveNumber, KdlHeader& header) {
+  (void)state;
+  const int32_t type = drives.DetectMediaType(driveNumber);
+  if (type < 0) return -1;
+  const std::array<std::string, kLabelLineCount> labels = header.labels;
+  header = MakeKdlHeader(static_cast<int16_t>(type));
+  header.labels = labels;
+  if (std::optional<std::string> name = VolumeLabelFromDrive(drives, driveNumber, header))
+    header.volumeLabel = HeaderVolumeLabel(*name);
+  return type;
+}
+
+int32_t CreateImage(ImageState& state, DriveLayer& drives, const std::string& target, int32_t driveNumber,
+                    const std::array<std::string, kLabelLineCount>& labels, std::string& typeLabel,
+                    int32_t* verifyResult) {
+  ImageWork& work = state.work();
+  Prompter* prompter = work.prompter;
+  if (verifyResult != nullptr) *verifyResult = kNotVerified;
+  KdlHeader header;
+  for (int i = 0; i < kLabelLineCount; ++i) {
+    if (!header.SetLabelText(i, labels[static_cast<size_t>(i)])) {
+      state.ShowImageError(kLabelTooLong);
+      return -1;
+    }
+  }
+  const bool inArchive = work.baseOffset != 0;
+  std::error_code ec;
+  if (!inArchive && std::filesystem::exists(target, ec)) {
+    const Answer a = prompter != nullptr ? prompter->Ask(kCaptionCreate, Format(kExists, target.c_str()),
+                                                         Buttons::kYesNo, Icon::kQuestion)
+                                         : Answer::kNo;
+    if (a != Answer::kYes) return -1;
+  }
+  while (BuildHeaderFromDrive(state, drives, driveNumber, header) < 0) {
+    const Answer a = prompter != nullptr ? prompter->Ask(kCaptionCreate, kUnsupportedDisk,
+                                                         Buttons::kRetryCancel, Icon::kQuestion)
+                                         : Answer::kCancel;
+    if (a != Answer::kRetry) return -1;
+  }
+  const std::string volume = header.volumeLabel[0] == ' '
+                                 ? std::string(kNoVolumeLabel)
+                                 : Format(kVolumeLabel, SjisToUtf8(header.volumeLabel).c_str());
+  typeLabel = Format(kTypeLine, std::string(MediaName(header.mediaType)).c_str(), volume.c_str());
+  // The image already open in the state describes another file from now on.
+  if (state.IsOpen()) state.CloseImage();
+  if (inArchive || HasKdlExtension(target))
+    return WriteKdlFromDrive(state, drives, header, driveNumber - 1, target, verifyResult);
+  return WriteRawFromDrive(state, drives, header, driveNumber - 1, target);
+}
+
+int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& header, int32_t driveIndex,
+                          const std::string& target, int32_t* verifyResult) {
+  ImageWork& work = state.work();
+  Prompter* prompter = work.prompter;
+  if (verifyResult != nullptr) *verifyResult = kNotVerified;
+  const MediaGeometry g = header.geometry;
+  if (!IsUsableGeometry(g)) {
+    state.ShowImageError(kCannotCreate);
+    return -1;
+  }
+  if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders);
+  state.directory = TrackDirectory{};
+
+  const bool inArchive = work.baseOffset != 0;
+  ReplacingFile standalone;
+  File* out = nullptr;
+  if (inArchive) {
+    if (work.archiveFile != nullptr && work.archiveFile->IsOpen() && work.baseOffset > 0)
+      out = work.archiveFile;
+  } else if (standalone.Create(target)) {
+    out = &standalone.file();
+  }
+  if (out == nullptr) {
+    state.ShowImageError(kCannotCreate);
+    return -1;
+  }
+  const uint64_t base = inArchive ? static_cast<uint64_t>(work.baseOffset) : 0;
+
+  std::vector<uint8_t> unit(kTrackBufferSize);
+  // Units of these media do not start on cluster boundaries: they are always stored whole.
+  if (!CanOmitUnused(header.mediaType)) work.omitUnused = false;
+  header.omitUnused = work.omitUnused ? 1 : 0;
+
+  int32_t offset = kTrackDataOffset;
+  bool ok = true;
+  bool writeFailed = false;
+  drives.OpenDrive(kDriveModeRead, driveIndex);
+  int32_t first = 0;
+  for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
+    const int32_t last = g.cylinders - 1;
+    ShowProgress(prompter, i, Format(kReading, i, last));
+    state.Pump();
+    if (work.cancelRequested && state.ConfirmCancel(kOpCreate)) {
+      ok = false;
+      break;
+    }
+    if (ReadUnitFromDrive(state, drives, unit.data(), work.omitUnused, i, header, first) != 0) {
+      state.ShowImageError(kDriveReadError);
+      ok = false;
+      break;
+    }
+    const int32_t length =
+        i == 0 || work.omitUnused ? CompactUnit(state, header, i, unit.data()) : g.trackSize;
+    if (i == 0) {
+      TakeVolumeLabelFromRoot(ByteView(unit.data(), static_cast<size_t>(g.trackSize)), header, false);
+      std::vector<uint8_t> head(kTrackDataOffset, 0);
+      SerializeKdlHeader(header, ByteSpan(head.data(), kKdlHeaderSize));
+      if (!WriteAll(*out, base, head.data(), head.size())) {
+        ok = false;
+        writeFailed = true;
+        break;
+      }
+    }
+    if (work.compress) ShowProgress(prompter, i, Format(kReadingPacking, i, last));
+    EncodedUnit e =
+        EncodeTrackUnit(unit.data(), length, work.compress, state.codec(), state.workBuffer.data());
+    if (e.entry.kind == kTrackSameByte) {
+      ShowProgress(prompter, i, Format(kReadingSame, i, last, e.entry.fill));
+    } else if (e.entry.kind == kTrackNormal) {
+      ShowProgress(prompter, i, Format(kReading, i, last));
+    }
+    e.entry.offset = offset;
+    if (e.storedLength > 0 && !WriteAll(*out, base + static_cast<uint64_t>(offset), e.stored,
+                                        static_cast<size_t>(e.storedLength))) {
+      ok = false;
+      writeFailed = true;
+      break;
+    }
+    offset += e.storedLength;
+    state.directory[static_cast<size_t>(i)] = e.entry;
+  }
+  drives.CloseDrive();
+  if (writeFailed) state.ShowImageError(kWriteError);
+
+  if (ok) {
+    std::vector<uint8_t> dir(kTrackDirectorySize);
+    SerializeTrackDirectory(state.directory, ByteSpan(dir.data(), dir.size()));
+    ok = WriteAll(*out, base + kKdlHeaderSize, dir.data(), dir.size()) && (inArchive || standalone.Commit());
+    if (!ok) state.ShowImageError(kWriteError);
+  }
+  if (prompter != nullptr) prompter->SetProgress(0);
+  if (!ok) return -1;
+
+  if (work.verify) {
+    // The new image is opened as any image is, then the state returns to what it held before.
+    const KdlHeader previous = state.header;
+    const TrackDirectory written = state.directory;
+    const std::vector<uint8_t> fat = state.fat;
+    const int32_t mode = work.dialogMode;
+    work.dialogMode = kModeCreate;
+    if (state.OpenImage(target) >= 0) {
+      const int32_t verified = VerifyAgainstDrive(state, drives, driveIndex + 1, state.header, false);
+      if (verifyResult != nullptr) *verifyResult = verified;
+      state.CloseImage();
+    } else if (verifyResult != nullptr) {
+      *verifyResult = -1;
+    }
+    work.dialogMode = mode;
+    state.header = previous;
+    state.directory = written;
+    state.fat = fat;
+  }
+  return offset;
+}
+
+int32_t WriteRawFromDrive(ImageState& state, DriveLayer& drives, const KdlHeader& header, int32_t driveIndex,
+                          const std::string& target) {
+  ImageWork& work = state.work();
+  Prompter* prompter = work.prompter;
+  const MediaGeometry& g = header.geometry;
+  ReplacingFile out;
+  if (!IsUsableGeometry(g) || !out.Create(target)) {
+    state.ShowImageError(kCannotCreate);
+    return -1;
+  }
+  if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders);
+  state.directory = TrackDirectory{};
+  std::vector<uint8_t> unit(kTrackBufferSize);
+  const size_t trackSize = static_cast<size_t>(g.trackSize);
+  bool ok = true;
+  drives.OpenDrive(kDriveModeRead, driveIndex);
+  int32_t first = 0;
+  for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
+    ShowProgress(prompter, i, Format(kReading, i, g.cylinders - 1));
+    state.Pump();
+    if (work.cancelRequested && state.ConfirmCancel(kOpRawCreate)) {
+      ok = false;
+      break;
+    }
+    // Sectors skipped after a read error hold the fill byte, never the bytes of the previous unit.
+    std::fill(unit.begin(), unit.end(), MediaFillByte(header.mediaType));
+    if (drives.ReadDriveSectors(unit.data(), first, g.sectorsPerTrack, g.sectorSize) != 0) {
+      state.ShowImageError(kDriveReadError);
+      ok = false;
+      break;
+    }
+    if (!WriteAll(out.file(), static_cast<uint64_t>(i) * trackSize, unit.data(), trackSize)) {
+      state.ShowImageError(kWriteError);
+      ok = false;
+      break;
+    }
+  }
+  drives.CloseDrive();
+  if (prompter != nullptr) prompter->SetProgress(0);
+  if (ok && !out.Commit()) {
+    state.ShowImageError(kWriteError);
+    ok = false;
+  }
+  return ok ? g.cylinders * g.trackSize : -1;
+}
+
+}  // namespace kdl

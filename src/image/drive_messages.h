@@ -1,0 +1,63 @@
+// Texts of the operations that move a disk between a drive and an image, and their printf-style formatting.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace kdl::drive_text {
+
+// Errors, shown with the image caption.
+inline constexpr const char* kCannotCreate = "ファイルが作成できません";
+inline constexpr const char* kCannotOpen = "ファイルがオープンできません";
+inline constexpr const char* kWriteError = "ファイル出力エラー";
+inline constexpr const char* kDriveReadError = "Drv Read Err";
+inline constexpr const char* kFddInputError = "ＦＤＤ入力エラー";
+inline constexpr const char* kMediaDiffers = "メディアのタイプが違います";
+inline constexpr const char* kFileInputError = "ファイル入力エラー発生";
+inline constexpr const char* kDriveOutputError = "ドライブ出力エラー発生";
+inline constexpr const char* kDmfNotRestorable = "ＤＭＦディスクは再生できません";
+inline constexpr const char* kLabelTooLong = "ラベルは40バイトまでです";
+
+// Questions.
+inline constexpr const char* kExists = "%s は存在します。上書きしますか？";
+inline constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
+inline constexpr const char* kOtherMedia = "違うタイプのメディアです( %s )\n交換してやり直しますか";
+inline constexpr const char* kVerifyDiffers = "ベリファイエラーがありました\nベリファイを続けますか";
+inline constexpr std::string_view kCaptionVerify = "ベリファイ";
+inline constexpr std::string_view kCaptionRestore = "ＦＤ再生";
+
+// Names of the operations in the interruption question.
+inline constexpr std::string_view kOpCreate = "ＫＤＬ作成";
+inline constexpr std::string_view kOpRawCreate = "Image File 作成";
+inline constexpr std::string_view kOpRestore = "ＦＤ再生";
+inline constexpr std::string_view kOpVerify = "べりファイ";
+
+// Status lines, one per track unit: the unit and the last unit's number.
+inline constexpr const char* kReading = "入力中　　：TRK %3d / %2d         ";
+inline constexpr const char* kReadingSame = "入力中　　：TRK %3d / %2d Data: %02x";
+inline constexpr const char* kReadingPacking = "入力中　　：TRK %3d / %2d Packing ";
+inline constexpr const char* kVerifying = "ベリファイ：TRK %3d / %2d         ";
+inline constexpr const char* kRestoring = "リストア中：TRK %3d /%3d";
+inline constexpr const char* kWritingRaw = "出力中　　：TRK %3d / %2d         ";
+
+// The type line of a new image.
+inline constexpr const char* kTypeLine = "タイプ：%s  %s";
+inline constexpr const char* kVolumeLabel = "Volume LABEL : %s";
+inline constexpr const char* kNoVolumeLabel = "NO VOLUME LABEL";
+
+__attribute__((format(printf, 1, 2))) inline std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
+  va_end(args);
+  return out;
+}
+
+}  // namespace kdl::drive_text
