@@ -1,0 +1,160 @@
+// `kdl create`, `kdl restore` and `kdl raw`: the disk passes of the core behind the terminal.
+#include <iostream>
+
+#include "common/ini.h"
+#include "drive/drive_settings.h"
+#include "drive/host_drive.h"
+#include "image/create.h"
+#include "image/restore.h"
+#include "kdl/commands_archive.h"
+#include "kdl/commands_drive.h"
+
+namespace kdlcli {
+namespace {
+
+constexpr size_t kLabelBytes = 40;
+
+// The drive an operand names, with the layer over it.
+struct DriveHandle {
+  DriveHandle(const kdl::DriveOperand& operand, kdl::Prompter* prompter, kdl::ReadFailure failure)
+      : devices(operand.devices), layer(devices, prompter, failure), number(operand.driveNumber) {}
+  kdl::HostDrives devices;
+  kdl::DriveLayer layer;
+  int32_t number;
+};
+
+std::unique_ptr<DriveHandle> OpenDriveOperand(Session& s, const std::string& operand, bool sectorRetry) {
+  kdl::IniFile ini;
+  ini.Load(kdl::SettingsFilePath());
+  const kdl::DriveSettings settings = kdl::DriveSettingsFromIni(ini);
+  std::string error;
+  const std::optional<kdl::DriveOperand> resolved = kdl::ResolveDriveOperand(operand, settings, error);
+  if (!resolved) {
+    std::cerr << "kdl: " << error << std::endl;
+    return nullptr;
+  }
+  const kdl::ReadFailure failure = sectorRetry ? kdl::ReadFailure::kSectorBySector : settings.readFailure;
+  return std::make_unique<DriveHandle>(*resolved, &s.prompter, failure);
+}
+
+// Opens IMAGE: an entry of an archive (ARCHIVE.KDZ:N), a ".KDL" file or a raw sector image.
+bool OpenAnyImage(Session& s, const std::string& operand) {
+  bool handled = false;
+  const bool open = OpenArchiveImageOperand(s, operand, handled);
+  return handled ? open : OpenImageOperand(s, operand);
+}
+
+// The exit status of a pass that may have been verified: a verification that found differences, or could
+// not finish, fails the command although the pass itself succeeded.
+int ExitStatus(int32_t result, int32_t verified) {
+  if (result < 0) return kExitFailed;
+  if (verified == kdl::kNotVerified || verified == 0) return kExitOk;
+  if (verified > 0) std::cerr << "kdl: verification: " << verified << " track unit(s) differ" << std::endl;
+  return kExitFailed;
+}
+
+}  // namespace
+
+int CmdCreate(Session& s, const std::string& drive, const std::string& target, const CreateOptions& o) {
+  if (o.labels.size() > kdl::kLabelLineCount) throw UsageError{"at most four label lines (-l) are taken"};
+  std::array<std::string, kdl::kLabelLineCount> labels;
+  for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kLabelBytes);
+  std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, o.sectorRetry);
+  if (!d) return kExitFailed;
+  s.work.compress = !o.noCompress;
+  s.work.omitUnused = !o.keepUnused;
+  s.work.verify = o.verify;
+  s.work.dialogMode = kdl::kModeCreate;
+  s.work.baseOffset = 0;
+  s.work.archiveFile = nullptr;
+  std::string typeLabel;
+  int32_t verified = kdl::kNotVerified;
+  const int32_t length = kdl::CreateImage(s.image, d->layer, target, d->number, labels, typeLabel, &verified);
+  if (!typeLabel.empty()) std::cout << typeLabel << std::endl;
+  return ExitStatus(length, verified);
+}
+
+int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify,
+               bool sectorRetry) {
+  if (HasKdzExtension(image)) return CmdRestoreArchive(s, image, drive, verify);
+  std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, sectorRetry);
+  if (!d) return kExitFailed;
+  if (!OpenAnyImage(s, image)) return kExitFailed;
+  s.work.verify = verify;
+  s.work.dialogMode = kdl::kModeRestore;
+  s.work.openCloseFlags = kdl::kCloseAfter;
+  int32_t verified = kdl::kNotVerified;
+  const int32_t result = kdl::RestoreToDrive(s.image, d->layer, d->number, &verified);
+  s.work.dialogMode = kdl::kModeCreate;
+  return ExitStatus(result, verified);
+}
+
+int CmdRaw(Session& s, const std::string& image, const std::string& output) {
+  std::error_code ec;
+  if (std::filesystem::exists(output, ec)) {
+    const std::string question = output + " は存在します。上書きしますか？";
+    if (s.prompter.Ask("img FILE", question, kdl::Buttons::kYesNo, kdl::Icon::kQuestion) != kdl::Answer::kYes)
+      return kExitFailed;
+  }
+  // An archive entry is found and positioned on first; the output then opens it like any image.
+  bool handled = false;
+  if (OpenArchiveImageOperand(s, image, handled) || handled) {
+    if (!s.image.IsOpen()) return kExitFailed;
+    s.image.CloseImage();
+  } else if (!HasKdlExtension(image)) {
+    s.work.dialogMode = kdl::kModeOpenRaw;
+    s.work.rawImagePath = image;
+  }
+  const int32_t length = kdl::WriteRawImage(s.image, image, output);
+  s.work.dialogMode = kdl::kModeCreate;
+  return length < 0 ? kExitFailed : kExitOk;
+}
+
+DriveCommands AddDriveCommands(CLI::App& app) {
+  DriveCommands c;
+  c.args = std::make_shared<DriveArgs>();
+  DriveArgs& a = *c.args;
+  constexpr const char* kDriveHelp =
+      "Drive: a letter (A:) from the settings file's drive list, a block device, "
+      "or a raw disk image file acting as the drive";
+  constexpr const char* kRetryHelp =
+      "Read a failed run again sector by sector, asking Abort/Retry/Ignore for each bad sector";
+
+  c.create = app.add_subcommand("create", "Read a floppy disk into a .KDL image or a raw sector image");
+  c.create->add_option("DRIVE", a.drive, kDriveHelp)->required();
+  c.create->add_option("TARGET", a.target, "Image to write: .KDL (any case) for an image, else a raw image")
+      ->required();
+  c.create->add_option("-l,--label", a.create.labels, "Label line (up to four times, 40 bytes in Shift-JIS)")
+      ->expected(0, 4);
+  c.create->add_flag("--no-compress", a.create.noCompress, "Store the track units uncompressed");
+  c.create->add_flag("--keep-unused", a.create.keepUnused,
+                     "Keep the free clusters instead of leaving them out");
+  c.create->add_flag("--verify", a.create.verify, "Read the disk again and compare it with the new image");
+  c.create->add_flag("--sector-retry", a.create.sectorRetry, kRetryHelp);
+
+  c.restore = app.add_subcommand(
+      "restore",
+      "Write an image onto a formatted disk of the same media type (an archive: every image in turn)");
+  c.restore->add_option("IMAGE", a.image, "Image (.KDL, raw image, ARCHIVE.KDZ:N) or archive (.KDZ)")
+      ->required();
+  c.restore->add_option("DRIVE", a.drive, kDriveHelp)->required();
+  c.restore->add_flag("--verify", a.verify,
+                      "Read the disk again after writing and compare it with the image");
+  c.restore->add_flag("--sector-retry", a.sectorRetry, kRetryHelp);
+
+  c.raw = app.add_subcommand("raw", "Write an image out as a raw sector image");
+  c.raw->add_option("IMAGE", a.image, "Image (.KDL, raw image, ARCHIVE.KDZ:N)")->required();
+  c.raw->add_option("OUTPUT", a.output, "Raw sector image to write")->required();
+  return c;
+}
+
+int RunDriveCommand(const DriveCommands& c, Session& s) {
+  const DriveArgs& a = *c.args;
+  if (c.create != nullptr && c.create->parsed()) return CmdCreate(s, a.drive, a.target, a.create);
+  if (c.restore != nullptr && c.restore->parsed())
+    return CmdRestore(s, a.image, a.drive, a.verify, a.sectorRetry);
+  if (c.raw != nullptr && c.raw->parsed()) return CmdRaw(s, a.image, a.output);
+  return -1;
+}
+
+}  // namespace kdlcli

@@ -1,0 +1,87 @@
+// `kdl`: the command line over the same core as the window program.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "kdl/commands.h"
+#include "kdl/commands_drive.h"
+
+namespace {
+
+constexpr const char* kDescription =
+    "kdl - archive FAT12 floppy disks as .KDL images and .KDZ archives, and work with them.\n"
+    "IMAGE is a .KDL file or a raw sector image; PATH inside an image takes / or \\ and long or 8.3 names.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{kDescription, "kdl"};
+  app.require_subcommand(1);
+  app.fallthrough();
+  bool yes = false, no = false;
+  app.add_flag("--yes", yes, "Answer every question Yes in advance");
+  app.add_flag("--no", no, "Answer every question No in advance");
+
+  std::string operand, path, dir;
+  std::vector<std::string> labels, paths;
+  bool recursive = false, dump = false;
+  kdlcli::CopyOptions copy;
+
+  auto* test = app.add_subcommand(
+      "test", "Print the image's information listing, reading and checking every track unit");
+  test->add_option("IMAGE", operand, "Image to test")->required();
+
+  auto* lbl =
+      app.add_subcommand("labels", "Print the type line and the four label lines; with -l, rewrite them");
+  lbl->add_option("IMAGE", operand, "Image")->required();
+  lbl->add_option("-l,--label", labels, "Label line (up to four times, 40 bytes each in Shift-JIS)")
+      ->expected(0, 4);
+
+  auto* ls = app.add_subcommand("ls", "List a directory of the image as the browse window does");
+  ls->add_option("IMAGE", operand, "Image")->required();
+  ls->add_option("DIR", dir, "Directory inside the image (default: the root)");
+  ls->add_flag("-R,--recursive", recursive, "Walk the whole tree below DIR");
+
+  auto* cat = app.add_subcommand("cat", "Write a file's bytes to standard output");
+  cat->add_option("IMAGE", operand, "Image")->required();
+  cat->add_option("PATH", path, "File inside the image")->required();
+
+  auto* view = app.add_subcommand("view", "Print the viewer's text lines of a file");
+  view->add_option("IMAGE", operand, "Image")->required();
+  view->add_option("PATH", path, "File inside the image")->required();
+  view->add_flag("--dump", dump, "Print hexadecimal dump lines instead");
+
+  auto* cp = app.add_subcommand("copy", "Copy files and directories out of the image into a folder");
+  cp->add_option("IMAGE", operand, "Image")->required();
+  cp->add_option("PATH", paths, "Files and directories to copy (default: the whole image)");
+  cp->add_option("--to", copy.to, "Target folder")->required();
+  cp->add_option("--policy", copy.policy, "When a file exists: newer (default), all, ask, skip")
+      ->check(CLI::IsMember({"newer", "all", "ask", "skip"}));
+  cp->add_flag("--flatten", copy.flatten, "Write every file into the target folder itself");
+
+  const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
+
+  try {
+    app.parse(argc, argv);
+    if (yes && no) throw CLI::ValidationError("--yes and --no exclude each other");
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? kdlcli::kExitOk : kdlcli::kExitUsage;
+  }
+
+  std::optional<bool> preset;
+  if (yes) preset = true;
+  if (no) preset = false;
+  kdlcli::Session session(preset);
+  try {
+    if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
+    if (test->parsed()) return kdlcli::CmdTest(session, operand);
+    if (lbl->parsed()) return kdlcli::CmdLabels(session, operand, labels);
+    if (ls->parsed()) return kdlcli::CmdLs(session, operand, dir, recursive);
+    if (cat->parsed()) return kdlcli::CmdCat(session, operand, path);
+    if (view->parsed()) return kdlcli::CmdView(session, operand, path, dump);
+    if (cp->parsed()) return kdlcli::CmdCopy(session, operand, paths, copy);
+  } catch (const kdlcli::UsageError& e) {
+    std::cerr << "kdl: " << e.message << std::endl;
+    return kdlcli::kExitUsage;
+  }
+  return kdlcli::kExitUsage;
+}

@@ -1,0 +1,51 @@
+#include "kdl/session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "common/sjis.h"
+
+namespace kdlcli {
+
+Session::Session(std::optional<bool> preset) : prompter(preset), image(work) { work.prompter = &prompter; }
+
+bool HasKdlExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  return ext == ".KDL";
+}
+
+bool OpenImageOperand(Session& s, const std::string& operand) {
+  s.work.currentImagePath = operand;
+  if (HasKdlExtension(operand)) {
+    s.work.dialogMode = kdl::kModeCreate;
+  } else {
+    s.work.dialogMode = kdl::kModeOpenRaw;
+    s.work.rawImagePath = operand;
+  }
+  const bool ok = s.image.OpenImage(operand) >= 0;
+  s.work.dialogMode = kdl::kModeCreate;
+  return ok;
+}
+
+std::string PrintableText(std::string_view text, bool keepNewlines) {
+  std::string out(text);
+  for (char& c : out) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b < 0x20 && !(keepNewlines && c == '\n')) || b == 0x7F) c = '?';
+  }
+  return out;
+}
+
+std::string LabelToSjis(const std::string& utf8, size_t limit) {
+  auto sjis = kdl::Utf8ToSjis(utf8);
+  if (!sjis) throw UsageError{"label \"" + utf8 + "\" holds characters Shift-JIS cannot represent"};
+  if (sjis->size() > limit) {
+    throw UsageError{"label \"" + utf8 + "\" is " + std::to_string(sjis->size()) +
+                     " bytes in Shift-JIS; at most " + std::to_string(limit) + " fit"};
+  }
+  return *sjis;
+}
+
+}  // namespace kdlcli

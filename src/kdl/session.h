@@ -1,0 +1,45 @@
+// What every `kdl` command works with: the terminal prompter, the work area and the one image object.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "image/image.h"
+#include "kdl/terminal_prompter.h"
+
+namespace kdlcli {
+
+// Exit statuses of the command line.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Thrown for a command line that is wrong in a way the parser cannot see (exit status 2).
+struct UsageError {
+  std::string message;
+};
+
+struct Session {
+  explicit Session(std::optional<bool> preset);
+  TerminalPrompter prompter;
+  kdl::ImageWork work;
+  kdl::ImageState image;
+};
+
+// True when `path` names a ".KDL" file by its extension, in any letter case.
+bool HasKdlExtension(const std::string& path);
+
+// Opens an IMAGE operand: a ".KDL" file, or any other file as a raw sector image. False after the core
+// has told the user why.
+bool OpenImageOperand(Session& s, const std::string& operand);
+
+// Text from a disk made safe for a terminal: control characters (a long name may hold an escape sequence)
+// become "?"; line breaks stay when `keepNewlines`.
+std::string PrintableText(std::string_view text, bool keepNewlines = false);
+
+// UTF-8 text from the terminal to Shift-JIS for a label line; throws UsageError when it cannot be converted
+// or is longer than `limit` bytes once converted.
+std::string LabelToSjis(const std::string& utf8, size_t limit);
+
+}  // namespace kdlcli
