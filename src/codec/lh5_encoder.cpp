@@ -324,7 +324,7 @@ EncodeResult Encode(const uint8_t* in, size_t length, uint8_t* out, size_t capac
     } else {
       block->Output(static_cast<unsigned>(lastLen + 256 - kThreshold),
                     static_cast<unsigned>(mf.pos - lastPos - 2) & (kDicSize - 1));
-      while (--lastLen > 0) mf.Advance();
+      mf.Skip(lastLen - 1);
       if (mf.matchLen > mf.remainder) mf.matchLen = mf.remainder;
     }
   }

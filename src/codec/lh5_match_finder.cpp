@@ -185,7 +185,7 @@ KDL_ALWAYS_INLINE void MatchFinder::DeleteNode() {
   avail_ = r;
 }
 
-void MatchFinder::Advance() {
+KDL_ALWAYS_INLINE void MatchFinder::Step() {
   --remainder;
   if (++pos == 2 * kDicSize) Slide();
   // Start loading what the insertion will look at first while the deletion runs.
@@ -198,6 +198,12 @@ void MatchFinder::Advance() {
   InsertNode();
   // The next deletion starts at the parent of the following leaf.
   __builtin_prefetch(&node_[node_[((pos + 1) & (kDicSize - 1)) | kDicSize].parent]);
+}
+
+void MatchFinder::Advance() { Step(); }
+
+void MatchFinder::Skip(int n) {
+  while (n-- > 0) Step();
 }
 
 void MatchFinder::Slide() {

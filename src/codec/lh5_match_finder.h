@@ -26,6 +26,8 @@ class MatchFinder {
   void Start(InputCursor* input);
   // Moves one position on (refilling the window when needed) and finds the match there.
   void Advance();
+  // Advance() `n` times; the parser uses it to pass over the bytes a match has covered.
+  void Skip(int n);
 
   uint8_t TextAt(int i) const { return text_[i]; }
 
@@ -70,6 +72,7 @@ class MatchFinder {
   void InsertNode();
   void DeleteNode();
   void Slide();
+  void Step();
 
   InputCursor* input_ = nullptr;
   int avail_ = 0;
