@@ -5,10 +5,9 @@
 #include "browse/copyout.h"
 #include "browse/dir_list.h"
 #include "kdl/commands.h"
+#include "kdl/commands_archive.h"
 
 namespace kdlcli {
-namespace {
-
 kdl::OverwritePolicy ParsePolicy(const std::string& name) {
   if (name == "all") return kdl::OverwritePolicy::kAll;
   if (name == "ask") return kdl::OverwritePolicy::kAsk;
@@ -16,16 +15,14 @@ kdl::OverwritePolicy ParsePolicy(const std::string& name) {
   return kdl::OverwritePolicy::kNewer;
 }
 
-}  // namespace
-
 int CmdCopy(Session& s, const std::string& operand, const std::vector<std::string>& paths,
             const CopyOptions& o) {
   std::error_code ec;
   if (!std::filesystem::is_directory(o.to, ec)) {
     // As the copy dialog does: offer to create a target folder that does not exist yet.
     const std::string question = o.to + " は存在しません。作成しますか？";
-    if (std::filesystem::exists(o.to, ec) ||
-        s.prompter.Ask("KDZ Copy", question, kdl::Buttons::kYesNo, kdl::Icon::kQuestion) != kdl::Answer::kYes) {
+    if (std::filesystem::exists(o.to, ec) || s.prompter.Ask("KDZ Copy", question, kdl::Buttons::kYesNo,
+                                                            kdl::Icon::kQuestion) != kdl::Answer::kYes) {
       return kExitFailed;
     }
     if (!std::filesystem::create_directories(o.to, ec)) {
@@ -33,6 +30,7 @@ int CmdCopy(Session& s, const std::string& operand, const std::vector<std::strin
       return kExitFailed;
     }
   }
+  if (HasKdzExtension(operand)) return CmdCopyArchive(s, operand, paths, o);
   if (!OpenImageOperand(s, operand)) return kExitFailed;
   const kdl::OverwritePolicy policy = ParsePolicy(o.policy);
   int32_t result = 0;

@@ -4,6 +4,7 @@
 #include "common/sjis.h"
 #include "image/listing.h"
 #include "kdl/commands.h"
+#include "kdl/commands_archive.h"
 
 namespace kdlcli {
 namespace {
@@ -14,9 +15,10 @@ constexpr int32_t kAlreadyOpen = 0;
 }  // namespace
 
 int CmdTest(Session& s, const std::string& operand) {
+  if (HasKdzExtension(operand)) return CmdTestArchive(s, operand);
   if (!OpenImageOperand(s, operand)) return kExitFailed;
   std::vector<std::string> lines;
-  const int32_t errors = kdl::ListImageInfo(s.image, lines, kAlreadyOpen);
+  const int32_t errors = kdl::ListImageInfo(s.image, lines, kAlreadyOpen, OpenArchiveImageInfo(s));
   for (const std::string& line : lines) std::cout << line << "\n";
   std::cout.flush();
   s.image.CloseImage();
@@ -24,6 +26,7 @@ int CmdTest(Session& s, const std::string& operand) {
 }
 
 int CmdLabels(Session& s, const std::string& operand, const std::vector<std::string>& labels) {
+  if (HasKdzExtension(operand)) return CmdLabelsArchive(s, operand, labels);
   kdl::LabelTexts texts;
   for (size_t i = 0; i < labels.size() && i < texts.size(); ++i) texts[i] = LabelToSjis(labels[i], 40);
   if (!OpenImageOperand(s, operand)) return kExitFailed;

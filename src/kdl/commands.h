@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "browse/copyout.h"
 #include "kdl/session.h"
 
 namespace kdlcli {
@@ -20,6 +21,9 @@ struct CopyOptions {
   std::string policy = "newer";
   bool flatten = false;
 };
+// The policy named on the command line (newer, all, ask, skip).
+kdl::OverwritePolicy ParsePolicy(const std::string& name);
+// Copies out of an image (or every image of an archive) into the folder o.to, offering to create it.
 int CmdCopy(Session& s, const std::string& operand, const std::vector<std::string>& paths,
             const CopyOptions& o);
 

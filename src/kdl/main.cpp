@@ -3,13 +3,15 @@
 #include <iostream>
 
 #include "kdl/commands.h"
+#include "kdl/commands_archive.h"
 #include "kdl/commands_drive.h"
 
 namespace {
 
 constexpr const char* kDescription =
     "kdl - archive FAT12 floppy disks as .KDL images and .KDZ archives, and work with them.\n"
-    "IMAGE is a .KDL file or a raw sector image; PATH inside an image takes / or \\ and long or 8.3 names.";
+    "IMAGE is a .KDL file, a raw sector image, or ARCHIVE.KDZ:N / ARCHIVE.KDZ:DISKn; PATH inside an\n"
+    "image takes / or \\ and long or 8.3 names.";
 
 }  // namespace
 
@@ -59,6 +61,7 @@ int main(int argc, char** argv) {
   cp->add_flag("--flatten", copy.flatten, "Write every file into the target folder itself");
 
   const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
+  const kdlcli::ArchiveCommands archive = kdlcli::AddArchiveCommands(app);
 
   try {
     app.parse(argc, argv);
@@ -73,6 +76,7 @@ int main(int argc, char** argv) {
   kdlcli::Session session(preset);
   try {
     if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
+    if (const int rc = kdlcli::RunArchiveCommand(archive, session); rc >= 0) return rc;
     if (test->parsed()) return kdlcli::CmdTest(session, operand);
     if (lbl->parsed()) return kdlcli::CmdLabels(session, operand, labels);
     if (ls->parsed()) return kdlcli::CmdLs(session, operand, dir, recursive);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/sjis.h"
+#include "kdl/commands_archive.h"
 
 namespace kdlcli {
 
@@ -17,6 +18,9 @@ bool HasKdlExtension(const std::string& path) {
 }
 
 bool OpenImageOperand(Session& s, const std::string& operand) {
+  bool handled = false;
+  const bool inArchive = OpenArchiveImageOperand(s, operand, handled);
+  if (handled) return inArchive;
   s.work.currentImagePath = operand;
   if (HasKdlExtension(operand)) {
     s.work.dialogMode = kdl::kModeCreate;

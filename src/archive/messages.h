@@ -1,0 +1,49 @@
+// The texts the archive operations show, and printf-style formatting into a std::string.
+#pragma once
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace kdl::archive_text {
+
+inline constexpr const char* kCannotOpen = "%s がオープンできません";
+inline constexpr const char* kCannotCreate = "ファイルが作れません";
+inline constexpr const char* kWriteProtected = "書き込み禁止ファイルです。更新できません";
+inline constexpr const char* kNoInputFile = "入力ファイルがありません";
+inline constexpr const char* kCannotOpenInput = "入力ファイルがオープンできません";
+inline constexpr const char* kInputError = "ファイル入力エラー";
+inline constexpr const char* kOutputError = "ファイル出力エラー";
+inline constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
+inline constexpr const char* kCannotOpenOutput = "出力ファイルがオープンできません";
+inline constexpr const char* kCannotMakeFolder = "コピー先ディレクトリが作成できません";
+inline constexpr const char* kProcessing = "処理中　KDL:%s";
+inline constexpr const char* kImageCount = "ＫＤＬ数：%3d";
+inline constexpr const char* kReportFirstLine = "FILE:%s %8lld Bytes  Created %s";
+inline constexpr const char* kNotAnImage = "%s はカドローンではありません";
+inline constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
+inline constexpr const char* kBadTrackEntry = "%s TRK:%2d  トラック情報が正しくありません";
+// Texts for faults the archive operations refuse rather than pass on.
+inline constexpr const char* kBrokenEntry = "%s : %d 番目のエントリーが正しくありません";
+inline constexpr const char* kNoSuchEntry = "%s に %d 番目のイメージはありません";
+inline constexpr const char* kNoSuchName = "%s に %s はありません";
+inline constexpr const char* kBusy = "%s は他のプログラムが更新中です";
+inline constexpr const char* kArchiveFull = "アーカイブに追加できるのは %d 枚までです";
+inline constexpr const char* kIsTheArchive = "%s はアーカイブ自身です";
+inline constexpr const char* kTooLarge = "%s は大きすぎます";
+inline constexpr const char* kRawTooShort = "%s はディスクの大きさに足りません";
+
+__attribute__((format(printf, 1, 2))) inline std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
+  va_end(args);
+  return out;
+}
+
+}  // namespace kdl::archive_text
