@@ -1,0 +1,15 @@
+// The version box: the program's icon and name, its version and a line about its licence.
+#pragma once
+
+#include <QDialog>
+
+namespace kdlw {
+
+class TAboutBox : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TAboutBox(QWidget* parent = nullptr);
+};
+
+}  // namespace kdlw

@@ -1,0 +1,46 @@
+#include "kdlw/browse/image_windows.h"
+
+#include "common/ini.h"
+#include "kdlw/browse/copy_form.h"
+#include "kdlw/browse/kdl_form.h"
+#include "kdlw/browse/view_form.h"
+#include "kdlw/image/kdi_form.h"
+
+namespace kdlw {
+
+ImageWindows::ImageWindows(AppContext& context, kdl::DriveSettings drives) : context_(context) {
+  browse_ = std::make_unique<TKDLForm>(context);
+  kdl::ImageState& image = browse_->Image();
+  imageDialog_ = std::make_unique<TKDIForm>(context, image, std::move(drives));
+  copy_ = std::make_unique<TCopyForm>(context, image);
+  viewer_ = std::make_unique<TViewForm>(context, image);
+  browse_->SetWindows(imageDialog_.get(), copy_.get(), viewer_.get());
+}
+
+// The dialogs go before the browse window, which holds the image they work on.
+ImageWindows::~ImageWindows() {
+  viewer_.reset();
+  copy_.reset();
+  imageDialog_.reset();
+  browse_.reset();
+}
+
+void ImageWindows::Install() {
+  WindowHooks& hooks = context_.windows;
+  hooks.browse = [this](QWidget*) { browse_->Run(); };
+  hooks.imageDialog = [this](QWidget*) { imageDialog_->Run(); };
+  hooks.copy = [this](QWidget*) {
+    // A copy started from the main window has no browse list to copy a selection from.
+    copy_->SetSelection(nullptr, {});
+    copy_->Run();
+  };
+  hooks.viewer = [this](QWidget*) { viewer_->Run(); };
+}
+
+kdl::DriveSettings LoadDriveSettings() {
+  kdl::IniFile ini;
+  ini.Load(kdl::SettingsFilePath());
+  return kdl::DriveSettingsFromIni(ini);
+}
+
+}  // namespace kdlw

@@ -1,0 +1,32 @@
+// The main window's minimise and restore: the desktop animates the window itself, and the program plays
+// the matching system sound where the desktop has one.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <stdexcept>
+
+class QWidget;
+
+namespace kdlw {
+
+class TAnimateForm : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Sound { kMinimize, kRestoreUp };
+
+  // `form` must be a window; throws std::invalid_argument("Owner must be a form") otherwise.
+  explicit TAnimateForm(QWidget* form);
+
+  // Plays a sound; the desktop's bell unless replaced.
+  std::function<void(Sound)> play;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* form_;
+};
+
+}  // namespace kdlw

@@ -1,0 +1,216 @@
+// The splitter's drag rules, the window menu, the minimise and restore sounds, the prompter that carries
+// the core's questions and progress to the windows, and the Japanese fonts.
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTimer>
+#include <QtTest>
+
+#include "kdlw/common/fonts.h"
+#include "kdlw/common/qt_prompter.h"
+#include "kdlw/common/user_dialogs.h"
+#include "kdlw/components/animate_form.h"
+#include "kdlw/components/splitter.h"
+#include "kdlw/components/system_menu.h"
+#include "scripted_dialogs.h"
+
+using kdlw::TSplitter;
+
+namespace {
+
+// A 400-pixel splitter with a 100-pixel left pane and a 2-pixel handle.
+struct SplitterFixture {
+  SplitterFixture() {
+    splitter.setHandleWidth(2);
+    splitter.addWidget(new QWidget);
+    splitter.addWidget(new QWidget);
+    splitter.resize(402, 300);
+    splitter.setSizes({100, 300});
+    splitter.show();
+  }
+  QWidget* Handle() { return splitter.handle(1); }
+  // Drags the handle by `dx` pixels; `cancel` presses Escape before the button is released.
+  void Drag(int dx, bool cancel = false) {
+    const QPoint start(1, 150);
+    QTest::mousePress(Handle(), Qt::LeftButton, {}, start);
+    QTest::mouseMove(Handle(), start + QPoint(dx, 0));
+    if (cancel) QTest::keyClick(Handle(), Qt::Key_Escape);
+    QTest::mouseRelease(Handle(), Qt::LeftButton, {}, start + QPoint(dx, 0));
+  }
+  TSplitter splitter;
+};
+
+}  // namespace
+
+class ComponentsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void splitterAppliesTheDragWithinItsLimits() {
+    SplitterFixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(&f.splitter));
+    QSignalSpy moved(&f.splitter, &TSplitter::Moved);
+    f.Drag(50);
+    QCOMPARE(f.splitter.sizes(), QList<int>({150, 250}));
+    // Below MinSize the pane stays at MinSize.
+    f.Drag(-140);
+    QCOMPARE(f.splitter.sizes().value(0), 30);
+    // Beyond its neighbour's room it stops at the largest size, which leaves the neighbour one pixel.
+    f.Drag(1000);
+    QCOMPARE(f.splitter.sizes(), QList<int>({399, 1}));
+    QCOMPARE(moved.count(), 3);
+  }
+
+  void escapeCancelsTheDragAndStillReportsIt() {
+    SplitterFixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(&f.splitter));
+    f.splitter.SetMinSize(60);
+    QSignalSpy moved(&f.splitter, &TSplitter::Moved);
+    f.Drag(80, /*cancel=*/true);
+    QCOMPARE(f.splitter.sizes(), QList<int>({100, 300}));
+    QCOMPARE(moved.count(), 1);
+    f.Drag(-90);
+    QCOMPARE(f.splitter.sizes().value(0), 60);
+  }
+
+  void systemMenuAddsItemsAfterTheWindowCommands() {
+    QWidget form;
+    kdlw::TSystemMenu menu(&form);
+    int clicks = 0;
+    menu.AddItem("-");
+    menu.AddItem(QStringLiteral("選択(&S)"), [&] { ++clicks; });
+    QList<QAction*> actions = menu.Menu()->actions();
+    QCOMPARE(actions.size(), 9);  // six commands, the separator above close, then the items
+    QVERIFY(actions[5]->isSeparator());
+    QCOMPARE(actions[6]->text(), QStringLiteral("閉じる(&C)"));
+    QVERIFY(actions[7]->isSeparator());
+    actions[8]->trigger();
+    QCOMPARE(clicks, 1);
+
+    menu.SetEnableCommands(kdlw::TSystemMenu::scMove | kdlw::TSystemMenu::scMinimize);
+    actions = menu.Menu()->actions();
+    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions[0]->text(), QStringLiteral("移動(&M)"));
+    QCOMPARE(actions[1]->text(), QStringLiteral("最小化(&N)"));
+    QVERIFY(actions[2]->isSeparator());
+
+    QWidget child(&form);
+    QVERIFY_THROWS_EXCEPTION(kdlw::ESystemMenuError, kdlw::TSystemMenu{&child});
+  }
+
+  void systemMenuCommandsFollowTheWindowState() {
+    QWidget form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    kdlw::TSystemMenu menu(&form);
+    QList<QAction*> actions = menu.Menu()->actions();
+    QVERIFY(!actions[0]->isEnabled());  // restore
+    actions[4]->trigger();              // maximise
+    QVERIFY(form.isMaximized());
+    actions = menu.Menu()->actions();
+    QVERIFY(actions[0]->isEnabled());
+    QVERIFY(!actions[4]->isEnabled());
+    actions[6]->trigger();  // close
+    QVERIFY(!form.isVisible());
+  }
+
+  void minimiseAndRestorePlayTheirSounds() {
+    QWidget form;
+    kdlw::TAnimateForm animate(&form);
+    std::vector<kdlw::TAnimateForm::Sound> played;
+    animate.play = [&](kdlw::TAnimateForm::Sound s) { played.push_back(s); };
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.showMinimized();
+    form.showNormal();
+    form.showMaximized();
+    using S = kdlw::TAnimateForm::Sound;
+    QCOMPARE(played, std::vector<S>({S::kMinimize, S::kRestoreUp}));
+
+    QWidget child(&form);
+    QVERIFY_THROWS_EXCEPTION(std::invalid_argument, kdlw::TAnimateForm{&child});
+  }
+
+  void prompterCarriesQuestionsProgressAndCancel() {
+    kdlwtest::ScriptedDialogs dialogs;
+    kdlw::QtPrompter prompter(dialogs);
+    dialogs.answers = {kdl::Answer::kRetry};
+    QCOMPARE(prompter.Ask("KDL Form", "ドライブの準備ができていません", kdl::Buttons::kRetryCancel,
+                          kdl::Icon::kStop),
+             kdl::Answer::kRetry);
+    QCOMPARE(dialogs.records[0].caption, QStringLiteral("KDL Form"));
+    QCOMPARE(dialogs.records[0].text, QStringLiteral("ドライブの準備ができていません"));
+    QCOMPARE(dialogs.records[0].buttons, kdl::Buttons::kRetryCancel);
+    QCOMPARE(dialogs.records[0].icon, kdl::Icon::kStop);
+
+    QProgressBar bar;
+    QLabel label;
+    {
+      kdlw::ProgressScope scope(prompter, &bar, &label);
+      prompter.SetProgressMaximum(80);
+      prompter.SetProgress(12);
+      prompter.SetStatus("入力中　　：TRK  12 / 80");
+    }
+    QCOMPARE(bar.maximum(), 80);
+    QCOMPARE(bar.value(), 12);
+    QCOMPARE(label.text(), QStringLiteral("入力中　　：TRK  12 / 80"));
+    // Outside the scope nothing is shown anywhere.
+    prompter.SetProgress(13);
+    QCOMPARE(bar.value(), 12);
+
+    QStatusBar status;
+    prompter.SetProgressTarget(nullptr, &status);
+    prompter.SetStatus("line");
+    QCOMPARE(status.currentMessage(), QStringLiteral("line"));
+
+    QVERIFY(!prompter.Pump());
+    prompter.RequestCancel();
+    QVERIFY(prompter.Pump());
+    QVERIFY(!prompter.Pump());
+  }
+
+  void messageBoxesAnswerInJapaneseAndEscapeMeansNo() {
+    kdlw::QtUserDialogs dialogs;
+    QStringList texts;
+    bool defaultIsYes = false;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      for (QAbstractButton* b : box->buttons()) texts << b->text();
+      defaultIsYes = box->defaultButton() == box->button(QMessageBox::Yes);
+      QTest::keyClick(box, Qt::Key_Escape);
+    });
+    QCOMPARE(dialogs.Message(nullptr, "KDLW", QStringLiteral("終了しますか？"), kdl::Buttons::kYesNo,
+                             kdl::Icon::kQuestion),
+             kdl::Answer::kNo);
+    texts.sort();
+    QCOMPARE(texts, QStringList({QStringLiteral("いいえ(&N)"), QStringLiteral("はい(&Y)")}));
+    QVERIFY(defaultIsYes);
+
+    QTimer::singleShot(0, [] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      box->button(QMessageBox::Retry)->click();
+    });
+    QCOMPARE(dialogs.Message(nullptr, "KDL Form", "x", kdl::Buttons::kAbortRetryIgnore, kdl::Icon::kStop),
+             kdl::Answer::kRetry);
+  }
+
+  void japaneseFontsShowJapanese() {
+    if (kdlw::FirstInstalledFamily({"Noto Sans CJK JP"}).isEmpty()) QSKIP("fonts-noto-cjk is not installed");
+    for (const QFont& font : {kdlw::JapaneseUiFont(12), kdlw::JapaneseFixedFont(12)}) {
+      const QFontMetrics metrics(font);
+      for (QChar c : QStringLiteral("カドローン終了ﾌｧｲﾙＫＤＬ")) QVERIFY(metrics.inFont(c));
+      QCOMPARE(font.pixelSize(), 12);
+    }
+    QCOMPARE(QFontInfo(kdlw::JapaneseUiFont(12)).family(), QStringLiteral("Noto Sans CJK JP"));
+    QCOMPARE(QFontInfo(kdlw::JapaneseFixedFont(12)).family(), QStringLiteral("Noto Sans Mono CJK JP"));
+  }
+};
+
+QTEST_MAIN(ComponentsTest)
+#include "kdlw_components_test.moc"

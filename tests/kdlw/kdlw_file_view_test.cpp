@@ -1,0 +1,221 @@
+// The file list and the folder tree: what is listed, with which type and comment, in which order, and how
+// a double click on a folder walks into it.
+#include <QDir>
+#include <QFile>
+#include <QMimeDatabase>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "kdlw/components/file_view.h"
+#include "kdlw/components/folder_view.h"
+#include "samples.h"
+
+using kdlw::FileListModel;
+using kdlw::TFileView;
+using kdlw::TFolderView;
+
+class FileViewTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  QString Path(const QString& name) const { return QDir(dir_.path()).filePath(name); }
+  static int RowOf(const FileListModel& model, const QString& name) {
+    for (int r = 0; r < model.rowCount(); ++r) {
+      if (model.Row(r).name == name) return r;
+    }
+    return -1;
+  }
+  static QStringList Names(const FileListModel& model) {
+    QStringList names;
+    for (int r = 0; r < model.rowCount(); ++r) names << model.Row(r).name;
+    return names;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    using kdlwtest::WriteFileBytes;
+    QVERIFY(WriteFileBytes(Path("A.KDL"), kdlwtest::ImageHeaderBytes(2, QStringLiteral("テスト　ラベル"))));
+    QVERIFY(WriteFileBytes(Path("lower.kdl"), kdlwtest::ImageHeaderBytes(3, QStringLiteral("2DD disk"))));
+    QVERIFY(WriteFileBytes(Path("BAD.KDL"), QByteArray("not an image, just some text\n").repeated(20)));
+    QVERIFY(WriteFileBytes(Path("SHORT.KDL"), kdlwtest::ImageHeaderBytes(2, "cut").left(200)));
+    QVERIFY(WriteFileBytes(Path("ARC.KDZ"),
+                           kdlwtest::ArchiveBytes(QStringLiteral("アーカイブ１"), QStringLiteral("second"),
+                                                  {kdlwtest::ImageHeaderBytes(2, "x")})));
+    // A label whose NUL comes early: what follows the NUL is not text.
+    QByteArray nul = kdlwtest::ImageHeaderBytes(5, QStringLiteral("ABC"));
+    nul[60 + 3] = '\0';
+    nul[60 + 4] = 'Z';
+    QVERIFY(WriteFileBytes(Path("NUL.KDL"), nul));
+    QVERIFY(WriteFileBytes(Path("notes.txt"), "text"));
+    QVERIFY(WriteFileBytes(Path("noext"), "text"));
+    QVERIFY(QDir(dir_.path()).mkdir("SUB"));
+    QVERIFY(QDir(dir_.path()).mkdir("DIR.KDL"));
+    QVERIFY(WriteFileBytes(Path("SUB/INNER.KDZ"), kdlwtest::ArchiveBytes("in", "", {})));
+  }
+
+  void listsImagesArchivesAndFoldersOnly() {
+    FileListModel model;
+    model.SetMask({".KDL", ".KDZ"});
+    QVERIFY(model.List(dir_.path()));
+    QStringList names = Names(model);
+    names.sort();
+    QCOMPARE(names, QStringList({"A.KDL", "ARC.KDZ", "BAD.KDL", "DIR.KDL", "NUL.KDL", "SHORT.KDL", "SUB",
+                                 "lower.kdl"}));
+  }
+
+  void typeAndCommentComeFromTheHeader() {
+    FileListModel model;
+    model.SetMask({".KDL", ".KDZ"});
+    QVERIFY(model.List(dir_.path()));
+    auto row = [&](const char* name) { return model.Row(RowOf(model, name)); };
+    QCOMPARE(row("A.KDL").type, QStringLiteral("2HC(1.44M)"));
+    QCOMPARE(row("A.KDL").comment, QStringLiteral("テスト　ラベル"));
+    QCOMPARE(row("lower.kdl").type, QStringLiteral("2DD(720K) "));
+    QCOMPARE(row("lower.kdl").comment, QStringLiteral("2DD disk"));
+    QCOMPARE(row("ARC.KDZ").type, QStringLiteral("KDZ File  "));
+    QCOMPARE(row("ARC.KDZ").comment, QStringLiteral("アーカイブ１"));
+    QCOMPARE(row("NUL.KDL").comment, QStringLiteral("ABC"));
+
+    // Without the magic, or cut short, a file keeps the desktop's type name and has no comment.
+    QMimeDatabase mimes;
+    for (const char* name : {"BAD.KDL", "SHORT.KDL"}) {
+      QCOMPARE(row(name).type, mimes.mimeTypeForFile(Path(name)).comment());
+      QVERIFY(row(name).comment.isEmpty());
+    }
+    QVERIFY(row("SUB").folder);
+    QVERIFY(row("DIR.KDL").folder);
+    QCOMPARE(row("DIR.KDL").type, mimes.mimeTypeForFile(Path("DIR.KDL")).comment());
+    QVERIFY(row("DIR.KDL").comment.isEmpty());
+
+    // What the view shows is the same as the rows.
+    const int a = RowOf(model, "A.KDL");
+    QCOMPARE(model.data(model.index(a, FileListModel::kType), Qt::DisplayRole).toString(),
+             QStringLiteral("2HC(1.44M)"));
+    QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("ﾌｧｲﾙの種類"));
+  }
+
+  void emptyMaskListsEverything() {
+    FileListModel model;
+    QVERIFY(model.List(dir_.path()));
+    QVERIFY(RowOf(model, "notes.txt") >= 0);
+    QVERIFY(RowOf(model, "noext") >= 0);
+  }
+
+  void unreadableFolderGivesAnEmptyList() {
+    FileListModel model;
+    QVERIFY(!model.List(Path("missing")));
+    QCOMPARE(model.rowCount(), 0);
+  }
+
+  void dateTextIsTwoDigitYearAndMinutes() {
+    QCOMPARE(FileListModel::DateText(QDateTime(QDate(1998, 7, 23), QTime(12, 34, 56))),
+             QStringLiteral("98/07/23 12:34"));
+    QCOMPARE(FileListModel::DateText(QDateTime(QDate(2005, 1, 2), QTime(3, 4))),
+             QStringLiteral("05/01/02 03:04"));
+    QVERIFY(FileListModel::DateText(QDateTime()).isEmpty());
+  }
+
+  void columnClicksSortAndFlip() {
+    TFileView view;
+    view.SetMask({".KDL", ".KDZ"});
+    view.List(dir_.path());
+    FileListModel& model = view.Model();
+    // Name order, folders first, letter case ignored.
+    QCOMPARE(Names(model).mid(0, 5), QStringList({"DIR.KDL", "SUB", "A.KDL", "ARC.KDZ", "BAD.KDL"}));
+    QCOMPARE(Names(model).last(), QStringLiteral("SHORT.KDL"));
+
+    view.ClickColumn(FileListModel::kComment);
+    QStringList comments;
+    for (int r = 0; r < model.rowCount(); ++r) comments << model.Row(r).comment;
+    QStringList sorted = comments;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const QString& a, const QString& b) { return a.localeAwareCompare(b) < 0; });
+    QCOMPARE(comments, sorted);
+    view.ClickColumn(FileListModel::kComment);
+    QCOMPARE(model.Row(0).comment, sorted.last());
+
+    // A re-list keeps the last column's order.
+    view.Relist();
+    QCOMPARE(model.Row(0).comment, sorted.last());
+
+    // A new view starts afresh: name order, and the first click on a column is ascending.
+    TFileView other;
+    other.List(dir_.path());
+    QCOMPARE(other.Model().Row(0).name, QStringLiteral("DIR.KDL"));
+  }
+
+  void dateSortKeepsYearsBefore1980InOrder() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QDir d(dir.path());
+    for (const char* name : {"OLD.KDL", "MID.KDL", "NEW.KDL"})
+      QVERIFY(kdlwtest::WriteFileBytes(d.filePath(name), "x"));
+    auto set = [&](const char* name, int year) {
+      QFile f(d.filePath(name));
+      QVERIFY(f.open(QIODevice::ReadWrite));
+      QVERIFY(f.setFileTime(QDateTime(QDate(year, 6, 1), QTime(12, 0)), QFileDevice::FileModificationTime));
+    };
+    set("OLD.KDL", 1975);
+    set("MID.KDL", 1999);
+    set("NEW.KDL", 2021);
+    TFileView view;
+    view.List(dir.path());
+    view.ClickColumn(FileListModel::kDate);
+    QCOMPARE(Names(view.Model()), QStringList({"OLD.KDL", "MID.KDL", "NEW.KDL"}));
+    view.ClickColumn(FileListModel::kDate);
+    QCOMPARE(Names(view.Model()), QStringList({"NEW.KDL", "MID.KDL", "OLD.KDL"}));
+  }
+
+  void sortingKeepsTheSelection() {
+    TFileView view;
+    view.SetMask({".KDL", ".KDZ"});
+    view.List(dir_.path());
+    view.SelectName("lower.kdl");
+    view.ClickColumn(FileListModel::kName);
+    view.ClickColumn(FileListModel::kName);
+    const QList<int> rows = view.SelectedRows();
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(view.Model().Row(rows.front()).name, QStringLiteral("lower.kdl"));
+  }
+
+  void doubleClickOnAFolderEntersIt() {
+    TFolderView tree;
+    TFileView list;
+    list.SetMask({".KDL", ".KDZ"});
+    list.SetIsExecute(false);
+    tree.SetFileView(&list);
+    QSignalSpy changed(&tree, &TFolderView::Changed);
+    QSignalSpy dblClick(&list, &TFileView::DblClick);
+    QCOMPARE(tree.SetPath(dir_.path()), QDir::cleanPath(dir_.path()));
+    QCOMPARE(list.Model().Folder(), QDir::cleanPath(dir_.path()));
+    QCOMPARE(changed.count(), 1);
+
+    const int sub = RowOf(list.Model(), "SUB");
+    QVERIFY(sub >= 0);
+    emit list.doubleClicked(list.Model().index(sub, 0));
+    QCOMPARE(tree.Path(), Path("SUB"));
+    QCOMPARE(Names(list.Model()), QStringList({"INNER.KDZ"}));
+    QCOMPARE(dblClick.count(), 1);
+
+    // A file is not entered; the double click is still reported.
+    emit list.doubleClicked(list.Model().index(0, 0));
+    QCOMPARE(tree.Path(), Path("SUB"));
+    QCOMPARE(dblClick.count(), 2);
+  }
+
+  void missingFolderSelectsItsNearestParent() {
+    TFolderView tree;
+    QCOMPARE(tree.SetPath(Path("SUB/gone/deeper")), Path("SUB"));
+    QCOMPARE(tree.Path(), Path("SUB"));
+    QVERIFY(tree.SetPath(QString()).isEmpty());
+    QVERIFY(tree.Path().isEmpty());
+    QCOMPARE(tree.SetPath("/"), QStringLiteral("/"));
+    QCOMPARE(tree.Path(), QStringLiteral("/"));
+  }
+};
+
+QTEST_MAIN(FileViewTest)
+#include "kdlw_file_view_test.moc"
