@@ -44,3 +44,12 @@ MTOOLS_SKIP_CHECK=1 mcopy -s -m -i "$work/SAMPLE.IMG" :: "$work/from-original"
 MTOOLS_SKIP_CHECK=1 mcopy -s -m -i "$work/BLANK.IMG" :: "$work/from-restored"
 diff -r "$work/from-original" "$work/from-restored"
 echo "The restored disk holds the same files as the original."
+
+kdlw="$build/src/kdlw/kdlw"
+if [ -n "${DISPLAY:-}" ] && [ -x "$kdlw" ]; then
+  step "Opening kdlw on $work (close its window to finish)"
+  # The window opens on the folder its settings file names; a fresh build gets one naming the sample folder.
+  ini="$(dirname "$kdlw")/KDLW.INI"
+  [ -f "$ini" ] || printf '[Directory]\nCurrent=%s/\n' "$work" > "$ini"
+  "$kdlw" || true
+fi

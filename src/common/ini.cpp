@@ -192,7 +192,11 @@ void IniFile::SetInt(std::string_view section, std::string_view key, int32_t val
 std::filesystem::path SettingsFilePathFor(const std::filesystem::path& executableFolder,
                                           const char* xdgConfigHome, const char* home) {
   std::error_code ec;
-  if (!executableFolder.empty() && std::filesystem::is_directory(executableFolder, ec) &&
+  // An installed program lives in a system folder that root can write to; its settings belong to the user.
+  const std::string folder = executableFolder.string();
+  const bool systemFolder = folder.starts_with("/usr/") || folder == "/usr" || folder.starts_with("/bin") ||
+                            folder.starts_with("/sbin") || folder.starts_with("/opt/");
+  if (!executableFolder.empty() && !systemFolder && std::filesystem::is_directory(executableFolder, ec) &&
       ::access(executableFolder.c_str(), W_OK) == 0) {
     return executableFolder / kSettingsFileName;
   }

@@ -71,6 +71,10 @@ TEST(SettingsFile, LivesBesideTheProgramWhenThatFolderIsWritable) {
   EXPECT_EQ(SettingsFilePathFor(gone, nullptr, "/home/u"),
             std::filesystem::path("/home/u/.config/kdlw/KDLW.INI"));
   EXPECT_EQ(SettingsFilePath().filename(), "KDLW.INI");
+  // An installed program never writes its settings into a system folder, even as root.
+  EXPECT_EQ(SettingsFilePathFor("/usr/bin", "/xdg", "/home/u"), std::filesystem::path("/xdg/kdlw/KDLW.INI"));
+  EXPECT_EQ(SettingsFilePathFor("/usr/local/bin", "/xdg", "/home/u"),
+            std::filesystem::path("/xdg/kdlw/KDLW.INI"));
 }
 
 TEST(DriveSettings, DefaultsToTwoFloppyDevicesAndFailingRuns) {
