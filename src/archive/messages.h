@@ -1,9 +1,9 @@
 // The texts the archive operations show, and printf-style formatting into a std::string.
 #pragma once
 
-#include <cstdarg>
-#include <cstdio>
 #include <string>
+
+#include "common/text_format.h"
 
 namespace kdl::archive_text {
 
@@ -33,17 +33,6 @@ inline constexpr const char* kIsTheArchive = "%s はアーカイブ自身です"
 inline constexpr const char* kTooLarge = "%s は大きすぎます";
 inline constexpr const char* kRawTooShort = "%s はディスクの大きさに足りません";
 
-__attribute__((format(printf, 1, 2))) inline std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
-  va_end(args);
-  return out;
-}
+using kdl::Format;
 
 }  // namespace kdl::archive_text

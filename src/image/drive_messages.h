@@ -1,10 +1,10 @@
 // Texts of the operations that move a disk between a drive and an image, and their printf-style formatting.
 #pragma once
 
-#include <cstdarg>
-#include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "common/text_format.h"
 
 namespace kdl::drive_text {
 
@@ -47,17 +47,6 @@ inline constexpr const char* kTypeLine = "タイプ：%s  %s";
 inline constexpr const char* kVolumeLabel = "Volume LABEL : %s";
 inline constexpr const char* kNoVolumeLabel = "NO VOLUME LABEL";
 
-__attribute__((format(printf, 1, 2))) inline std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
-  va_end(args);
-  return out;
-}
+using kdl::Format;
 
 }  // namespace kdl::drive_text

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "codec/crc.h"
+#include "common/text_format.h"
 
 namespace kdl {
 namespace {
@@ -23,19 +24,6 @@ constexpr const char* kInterrupted = "%s ： ユーザー割り込みがあり�
 
 // A raw image is recognised by its boot sector's first 24 bytes.
 constexpr size_t kRawProbeLength = 24;
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
-  va_end(args);
-  return out;
-}
 
 bool ReadExactly(const File& file, uint64_t offset, uint8_t* data, size_t size) {
   return file.ReadAt(offset, data, size) == static_cast<int64_t>(size);

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "common/sjis.h"
+#include "common/text_format.h"
 
 namespace kdl {
 namespace {
@@ -29,19 +30,6 @@ constexpr const char* kUnknownUnit = "%3d  不明   %02X";
 constexpr const char* kUnitError = "    Error";
 constexpr const char* kLabelTooLong = "ラベルは40バイトまでです";
 constexpr const char* kOutputError = "ファイル出力エラー";
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, args);
-  va_end(args);
-  return out;
-}
 
 // A stored Shift-JIS field as "%-W.Ws" shows it (up to its first NUL, cut or padded to `width` bytes), in
 // UTF-8.
