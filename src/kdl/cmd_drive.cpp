@@ -76,7 +76,7 @@ int CmdCreate(Session& s, const std::string& drive, const std::string& target, c
 
 int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify,
                bool sectorRetry) {
-  if (HasKdzExtension(image)) return CmdRestoreArchive(s, image, drive, verify);
+  if (HasKdzExtension(image)) return CmdRestoreArchive(s, image, drive, verify, sectorRetry);
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, sectorRetry);
   if (!d) return kExitFailed;
   if (!OpenAnyImage(s, image)) return kExitFailed;

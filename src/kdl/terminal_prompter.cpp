@@ -115,8 +115,12 @@ kdl::Answer TerminalPrompter::Ask(std::string_view caption, std::string_view tex
     return kdl::Answer::kOk;
   }
   kdl::Answer answer;
+  // An answer given in advance must not repeat a retry question forever (a wrong disk stays wrong):
+  // the same question a third time in a row gets the safe answer.
+  repeats_ = text == lastQuestion_ ? repeats_ + 1 : 0;
+  lastQuestion_ = std::string(text);
   if (preset_) {
-    answer = PresetAnswer(buttons, *preset_);
+    answer = PresetAnswer(buttons, *preset_ && repeats_ < 2);
     std::cerr << ButtonHint(buttons)
               << (answer == kdl::Answer::kYes || answer == kdl::Answer::kRetry ||
                           answer == kdl::Answer::kIgnore

@@ -38,6 +38,8 @@ class TerminalPrompter : public kdl::Prompter {
   std::string status_;
   bool progressDrawn_ = false;
   int errorsShown_ = 0;
+  std::string lastQuestion_;
+  int repeats_ = 0;
 };
 
 }  // namespace kdlcli
