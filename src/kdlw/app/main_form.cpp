@@ -13,6 +13,7 @@
 
 #include "kdlw/common/app_icon.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/tool_button.h"
 #include "kdlw/components/animate_form.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
@@ -22,17 +23,6 @@ namespace kdlw {
 namespace {
 
 constexpr int kDefaultTreeWidth = 169;
-
-QToolButton* MakeButton(QWidget* panel, const char* name, const QString& caption, const QString& hint) {
-  auto* button = new QToolButton(panel);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setText(caption);
-  button->setStatusTip(hint);
-  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  // The design size; a font wider than the design's may widen a button, never clip its caption.
-  button->setMinimumSize(72, 25);
-  return button;
-}
 
 QAction* MakeAction(QMenu* menu, const char* name, const QString& caption) {
   QAction* action = menu->addAction(caption);
@@ -111,20 +101,20 @@ void TMainForm::BuildButtons() {
   auto* row = new QHBoxLayout(panel1_);
   row->setContentsMargins(16, 4, 4, 4);
   row->setSpacing(0);
-  sbSel_ = MakeButton(panel1_, "sbSel", QStringLiteral("選択(&S)"),
-                      QStringLiteral("ＫＤＬ・ＫＤＺファイルの中を見ます"));
-  sbRestore_ = MakeButton(panel1_, "sbRestore", QStringLiteral("ＦＤ再生(R)"),
-                          QStringLiteral("ＫＤＬからフロッピーﾃﾞｨｽｸを作ります"));
-  sbCopy_ = MakeButton(panel1_, "sbCopy", QStringLiteral("全COPY(&C)"),
-                       QStringLiteral("ＫＤＬ・ＫＤＺの中から全てのファイルをコピーします"));
-  sbKDL_ = MakeButton(panel1_, "sbKDL", QStringLiteral("KDL作成(&V)"),
-                      QStringLiteral("フロッピーﾃﾞｨｽｸからＫＤＬを作ります"));
-  sbKDZ_ = MakeButton(panel1_, "sbKDZ", QStringLiteral("KDZ更新(&Z)"),
-                      QStringLiteral("ＫＤＺファイルの作成またはＫＤＺにＦＤからＫＤＬを追加します"));
-  sbLabel_ = MakeButton(panel1_, "sbLabel", QStringLiteral("ラベル(&L)"),
-                        QStringLiteral("ＫＤＬ・ＫＤＺファイルのラベルを表示します"));
-  sbClose_ =
-      MakeButton(panel1_, "sbClose", QStringLiteral("閉じる(&E)"), QStringLiteral("ＫＤＬＷを終了します"));
+  sbSel_ = MakeToolButton(panel1_, "sbSel", QStringLiteral("選択(&S)"),
+                          QStringLiteral("ＫＤＬ・ＫＤＺファイルの中を見ます"));
+  sbRestore_ = MakeToolButton(panel1_, "sbRestore", QStringLiteral("ＦＤ再生(R)"),
+                              QStringLiteral("ＫＤＬからフロッピーﾃﾞｨｽｸを作ります"));
+  sbCopy_ = MakeToolButton(panel1_, "sbCopy", QStringLiteral("全COPY(&C)"),
+                           QStringLiteral("ＫＤＬ・ＫＤＺの中から全てのファイルをコピーします"));
+  sbKDL_ = MakeToolButton(panel1_, "sbKDL", QStringLiteral("KDL作成(&V)"),
+                          QStringLiteral("フロッピーﾃﾞｨｽｸからＫＤＬを作ります"));
+  sbKDZ_ = MakeToolButton(panel1_, "sbKDZ", QStringLiteral("KDZ更新(&Z)"),
+                          QStringLiteral("ＫＤＺファイルの作成またはＫＤＺにＦＤからＫＤＬを追加します"));
+  sbLabel_ = MakeToolButton(panel1_, "sbLabel", QStringLiteral("ラベル(&L)"),
+                            QStringLiteral("ＫＤＬ・ＫＤＺファイルのラベルを表示します"));
+  sbClose_ = MakeToolButton(panel1_, "sbClose", QStringLiteral("閉じる(&E)"),
+                            QStringLiteral("ＫＤＬＷを終了します"));
   for (QToolButton* b : {sbSel_, sbRestore_, sbCopy_, sbKDL_, sbKDZ_, sbLabel_, sbClose_}) row->addWidget(b);
   row->addStretch(1);
 

@@ -16,6 +16,7 @@
 #include "kdlw/browse/copy_form.h"
 #include "kdlw/browse/kdl_form.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/tool_button.h"
 #include "kdlw/components/system_menu.h"
 #include "kdlw/image/form_support.h"
 #include "kdlw/image/kdi_form.h"
@@ -26,16 +27,6 @@ namespace {
 const QString kExtractCaption = QStringLiteral("カドローン抽出");
 const QString kExtractFilter = QStringLiteral("カドローン (*.KDL *.kdl)");
 constexpr int kListFontPixels = 13;
-
-QToolButton* MakeButton(QWidget* panel, const char* name, const QString& caption, const QString& hint) {
-  auto* button = new QToolButton(panel);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setText(caption);
-  button->setStatusTip(hint);
-  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  button->setMinimumSize(72, 25);
-  return button;
-}
 
 // The low four open/close bits that make an image operation open the image first and close it afterwards.
 void SetImageFlags(kdl::ImageWork& work) {
@@ -59,18 +50,18 @@ TKDZForm::~TKDZForm() = default;
 void TKDZForm::BuildControls() {
   panel1_ = new QWidget(this);
   panel1_->setObjectName(QStringLiteral("Panel1"));
-  sbSel_ =
-      MakeButton(panel1_, "sbSel", QStringLiteral("選択(&S)"), QStringLiteral("ＫＤＬファイルの中を見ます"));
-  sbRestore_ = MakeButton(panel1_, "sbRestore", QStringLiteral("FD再生(&R)"),
-                          QStringLiteral("ＫＤＬからフロッピーﾃﾞｨｽｸを作ります"));
-  sbCopy_ = MakeButton(panel1_, "sbCopy", QStringLiteral("全Copy(&C)"),
-                       QStringLiteral("ＫＤＬ・ＫＤＺの中から全てのファイルをコピーします"));
-  sbLabel_ = MakeButton(panel1_, "sbLabel", QStringLiteral("ラベル(&L)"),
-                        QStringLiteral("ＫＤＬ・ＫＤＺファイルのラベルを表示します"));
-  sbKDL_ =
-      MakeButton(panel1_, "sbKDL", QStringLiteral("KDL出力(&X)"), QStringLiteral("KDLファイルを出力します"));
-  sbClose_ = MakeButton(panel1_, "sbClose", QStringLiteral("閉じる(&E)"),
-                        QStringLiteral("このフォームを終了します"));
+  sbSel_ = MakeToolButton(panel1_, "sbSel", QStringLiteral("選択(&S)"),
+                          QStringLiteral("ＫＤＬファイルの中を見ます"));
+  sbRestore_ = MakeToolButton(panel1_, "sbRestore", QStringLiteral("FD再生(&R)"),
+                              QStringLiteral("ＫＤＬからフロッピーﾃﾞｨｽｸを作ります"));
+  sbCopy_ = MakeToolButton(panel1_, "sbCopy", QStringLiteral("全Copy(&C)"),
+                           QStringLiteral("ＫＤＬ・ＫＤＺの中から全てのファイルをコピーします"));
+  sbLabel_ = MakeToolButton(panel1_, "sbLabel", QStringLiteral("ラベル(&L)"),
+                            QStringLiteral("ＫＤＬ・ＫＤＺファイルのラベルを表示します"));
+  sbKDL_ = MakeToolButton(panel1_, "sbKDL", QStringLiteral("KDL出力(&X)"),
+                          QStringLiteral("KDLファイルを出力します"));
+  sbClose_ = MakeToolButton(panel1_, "sbClose", QStringLiteral("閉じる(&E)"),
+                            QStringLiteral("このフォームを終了します"));
   auto* row = new QHBoxLayout(panel1_);
   row->setContentsMargins(8, 4, 4, 4);
   row->setSpacing(0);

@@ -14,6 +14,7 @@
 
 #include "browse/fat.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/tool_button.h"
 #include "kdlw/components/splitter.h"
 #include "kdlw/components/system_menu.h"
 #include "kdlw/image/form_support.h"
@@ -23,16 +24,6 @@ namespace {
 
 constexpr int kTreeWidth = 201;
 constexpr int kColumnWidth = 120;
-
-QToolButton* MakeButton(QWidget* panel, const char* name, const QString& caption, const QString& hint) {
-  auto* button = new QToolButton(panel);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setText(caption);
-  button->setStatusTip(hint);
-  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  button->setMinimumSize(72, 25);
-  return button;
-}
 
 void AddFolderNodes(QTreeWidgetItem* parent, const std::vector<kdl::FolderNode>& nodes) {
   for (const kdl::FolderNode& node : nodes) {
@@ -64,18 +55,18 @@ TKDLForm::~TKDLForm() {
 void TKDLForm::BuildControls() {
   panel1_ = new QWidget(this);
   panel1_->setObjectName(QStringLiteral("Panel1"));
-  sbRestore_ = MakeButton(panel1_, "sbRestore", QStringLiteral("FD再生(&R)"),
-                          QStringLiteral("ＫＤＬからフロッピーﾃﾞｨｽｸを作ります"));
-  sbCopy_ = MakeButton(panel1_, "sbCopy", QStringLiteral("Copy(&C)"),
-                       QStringLiteral("ＫＤＬの中から選択したファイルをコピーします"));
-  sbView_ = MakeButton(panel1_, "sbView", QStringLiteral("View(&V)"),
-                       QStringLiteral("選択ファイルの中身をテキスト表示"));
-  sbDump_ =
-      MakeButton(panel1_, "sbDump", QStringLiteral("Dump(&D)"), QStringLiteral("選択ファイルの中１６進表示"));
-  sbLabel_ = MakeButton(panel1_, "sbLabel", QStringLiteral("ラベル(&L)"),
-                        QStringLiteral("ＫＤＬファイルのラベルを表示します"));
-  sbClose_ = MakeButton(panel1_, "sbClose", QStringLiteral("閉じる(&E)"),
-                        QStringLiteral("このフォームを終了します"));
+  sbRestore_ = MakeToolButton(panel1_, "sbRestore", QStringLiteral("FD再生(&R)"),
+                              QStringLiteral("ＫＤＬからフロッピーﾃﾞｨｽｸを作ります"));
+  sbCopy_ = MakeToolButton(panel1_, "sbCopy", QStringLiteral("Copy(&C)"),
+                           QStringLiteral("ＫＤＬの中から選択したファイルをコピーします"));
+  sbView_ = MakeToolButton(panel1_, "sbView", QStringLiteral("View(&V)"),
+                           QStringLiteral("選択ファイルの中身をテキスト表示"));
+  sbDump_ = MakeToolButton(panel1_, "sbDump", QStringLiteral("Dump(&D)"),
+                           QStringLiteral("選択ファイルの中１６進表示"));
+  sbLabel_ = MakeToolButton(panel1_, "sbLabel", QStringLiteral("ラベル(&L)"),
+                            QStringLiteral("ＫＤＬファイルのラベルを表示します"));
+  sbClose_ = MakeToolButton(panel1_, "sbClose", QStringLiteral("閉じる(&E)"),
+                            QStringLiteral("このフォームを終了します"));
   auto* row = new QHBoxLayout(panel1_);
   row->setContentsMargins(8, 4, 4, 4);
   row->setSpacing(0);

@@ -16,6 +16,7 @@
 #include "archive/archive.h"
 #include "image/listing.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/tool_button.h"
 #include "kdlw/image/form_support.h"
 
 namespace kdlw {
@@ -26,16 +27,6 @@ const QString kStopCaption = QStringLiteral("中断");
 const QString kTitle = QStringLiteral("ViewForm");
 // Ctrl+B scrolls the last line up to this many lines from the top of the view.
 constexpr int kEndMargin = 20;
-
-QToolButton* MakeButton(QWidget* parent, const char* name, const QString& text, const QString& hint) {
-  auto* button = new QToolButton(parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setText(text);
-  button->setStatusTip(hint);
-  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  button->setMinimumSize(72, 25);
-  return button;
-}
 
 QString JoinLines(const QStringList& lines) { return lines.join(QLatin1Char('\n')); }
 
@@ -52,9 +43,9 @@ TViewForm::TViewForm(AppContext& context, kdl::ImageState& image, QWidget* paren
 
   panel1_ = new QWidget(this);
   panel1_->setObjectName(QStringLiteral("Panel1"));
-  sbFont_ =
-      MakeButton(panel1_, "sbFont", QStringLiteral("Font(&F)"), QStringLiteral("表示フォントを変更します"));
-  sbClose_ = MakeButton(panel1_, "sbClose", kCloseCaption, QStringLiteral("このフォームを終了します"));
+  sbFont_ = MakeToolButton(panel1_, "sbFont", QStringLiteral("Font(&F)"),
+                           QStringLiteral("表示フォントを変更します"));
+  sbClose_ = MakeToolButton(panel1_, "sbClose", kCloseCaption, QStringLiteral("このフォームを終了します"));
   pbFile_ = new QProgressBar(panel1_);
   pbFile_->setObjectName(QStringLiteral("pbFile"));
   pbFile_->setRange(0, 100);

@@ -1,0 +1,15 @@
+#include "kdlw/common/tool_button.h"
+
+namespace kdlw {
+
+QToolButton* MakeToolButton(QWidget* panel, const char* name, const QString& caption, const QString& hint) {
+  auto* button = new QToolButton(panel);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setText(caption);
+  button->setStatusTip(hint);
+  button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  button->setMinimumSize(72, 25);
+  return button;
+}
+
+}  // namespace kdlw
