@@ -6,7 +6,6 @@
 #include <cctype>
 #include <filesystem>
 #include <iostream>
-#include <map>
 
 #include "archive/archive_add.h"
 #include "archive/archive_runs.h"
@@ -26,21 +25,6 @@ namespace fs = std::filesystem;
 constexpr std::string_view kExtractCaption = "カドローン抽出";
 constexpr std::string_view kExtractExists = " は存在します。上書きしますか？(Y/N):";
 constexpr std::string_view kRestoreCaption = "ＦＤ再生";
-
-// The archive state that goes with a session, made on first use.
-struct SessionArchive {
-  explicit SessionArchive(kdl::ImageWork& work) : archive(work) {}
-  kdl::ArchiveState archive;
-  kdl::ArchiveImageInfo info;
-  bool imageOpen = false;
-};
-
-SessionArchive& ArchiveOf(Session& s) {
-  static std::map<const Session*, std::unique_ptr<SessionArchive>> archives;
-  auto& slot = archives[&s];
-  if (!slot) slot = std::make_unique<SessionArchive>(s.work);
-  return *slot;
-}
 
 std::string UpperAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
@@ -197,7 +181,7 @@ int CmdAdd(Session& s, const AddOptions& o) {
   s.work.compress = !o.noCompress;
   s.work.omitUnused = !o.keepUnused;
   s.work.verify = o.verify;
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!create) {
     if (!OpenArchiveFile(s, archive, path)) return kExitFailed;
   }
@@ -209,7 +193,7 @@ int CmdAdd(Session& s, const AddOptions& o) {
 }
 
 int CmdList(Session& s, const std::string& archivePath) {
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   const int32_t lines =
       kdl::ListArchive(archive, [](const std::string& line) { std::cout << kdl::SjisToUtf8(line) << "\n"; });
@@ -223,7 +207,7 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
   const std::optional<EntryRef> ref = ParseEntryRef(entry);
   if (!ref) throw UsageError{"\"" + entry + "\" is neither an image number (from 1) nor DISKn"};
   const std::string target = WithKdlExtension(output);
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   std::error_code ec;
   if (fs::exists(target, ec)) {
@@ -242,7 +226,7 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
 }
 
 int CmdTestArchive(Session& s, const std::string& archivePath) {
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   const int32_t failures = kdl::ArchiveReport(archive, s.image, kdl::kCloseArchiveAfter,
                                               [](const std::string& line) { std::cout << line << "\n"; });
@@ -254,7 +238,7 @@ int CmdLabelsArchive(Session& s, const std::string& archivePath, const std::vect
   if (labels.size() > 2) throw UsageError{"an archive has two label lines; -l may be given twice"};
   std::array<std::string, kdl::kArchiveLabelCount> texts;
   for (size_t i = 0; i < labels.size(); ++i) texts[i] = LabelToSjis(labels[i], kdl::kArchiveLabelLength);
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   if (!labels.empty() && kdl::WriteArchiveLabels(archive, archive.path, 0, texts) < 0) {
     kdl::CloseArchive(archive);
@@ -273,7 +257,7 @@ int CmdCopyArchive(Session& s, const std::string& archivePath, const std::vector
   if (!paths.empty()) throw UsageError{"kdl copy ARCHIVE copies every image; name one image as ARCHIVE:N"};
   // CmdCopy has checked (or created) the target folder.
   const kdl::OverwritePolicy policy = ParsePolicy(o.policy);
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   const int32_t result =
       kdl::CopyAllImages(archive, s.image, o.to, o.flatten, policy, kdl::kCloseArchiveAfter,
@@ -285,7 +269,7 @@ int CmdRestoreArchive(Session& s, const std::string& archivePath, const std::str
                       bool verify, bool sectorRetry) {
   std::unique_ptr<OpenedDrive> drive = ResolveDrive(s, driveOperand, sectorRetry);
   if (!drive) return kExitFailed;
-  kdl::ArchiveState& archive = ArchiveOf(s).archive;
+  kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   s.work.verify = verify;
   s.work.dialogMode = kdl::kModeRestoreWithSkip;
@@ -317,19 +301,17 @@ bool OpenArchiveImageOperand(Session& s, const std::string& operand, bool& handl
   const std::optional<EntryRef> ref = ParseEntryRef(operand.substr(colon + 1));
   if (!ref) return false;
   handled = true;
-  SessionArchive& side = ArchiveOf(s);
-  side.imageOpen = false;
-  if (!OpenArchiveFile(s, side.archive, archivePath) || !PositionOn(side.archive, *ref)) return false;
-  side.info = kdl::CurrentImageInfo(side.archive);
-  s.work.currentImagePath = side.info.name;
+  s.archiveImageOpen = false;
+  if (!OpenArchiveFile(s, s.archive, archivePath) || !PositionOn(s.archive, *ref)) return false;
+  s.archiveImage = kdl::CurrentImageInfo(s.archive);
+  s.work.currentImagePath = s.archiveImage.name;
   s.work.dialogMode = kdl::kModeCreate;
-  side.imageOpen = s.image.OpenImage(operand) >= 0;
-  return side.imageOpen;
+  s.archiveImageOpen = s.image.OpenImage(operand) >= 0;
+  return s.archiveImageOpen;
 }
 
 const kdl::ArchiveImageInfo* OpenArchiveImageInfo(Session& s) {
-  SessionArchive& side = ArchiveOf(s);
-  return side.imageOpen && s.image.inArchive() ? &side.info : nullptr;
+  return s.archiveImageOpen && s.image.inArchive() ? &s.archiveImage : nullptr;
 }
 
 ArchiveCommands AddArchiveCommands(CLI::App& app) {

@@ -9,7 +9,9 @@
 
 namespace kdlcli {
 
-Session::Session(std::optional<bool> preset) : prompter(preset), image(work) { work.prompter = &prompter; }
+Session::Session(std::optional<bool> preset) : prompter(preset), image(work), archive(work) {
+  work.prompter = &prompter;
+}
 
 bool HasKdlExtension(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();

@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
+#include "archive/archive.h"
 #include "image/image.h"
+#include "image/listing.h"
 #include "kdl/terminal_prompter.h"
 
 namespace kdlcli {
@@ -25,6 +27,9 @@ struct Session {
   TerminalPrompter prompter;
   kdl::ImageWork work;
   kdl::ImageState image;
+  kdl::ArchiveState archive;           // the archive named by an ARCHIVE.KDZ operand
+  kdl::ArchiveImageInfo archiveImage;  // the entry of the image open inside it
+  bool archiveImageOpen = false;
 };
 
 // True when `path` names a ".KDL" file by its extension, in any letter case.
