@@ -2,7 +2,7 @@
 # Archive benchmark: builds archives of 10 and 1,000 compressed images from the mtools fixture disks, then
 # measures `kdl list` and `kdl test` (wall time and peak memory from /usr/bin/time -v).
 #
-# Usage: scripts/bench-archive.sh [KDL_BINARY] [WORKDIR]
+# Usage: scripts/bench-archive.sh [KDL_BINARY|BUILD_DIR] [WORKDIR]
 #   KDL_BINARY  default: $KDL, else build/src/kdl/kdl under the repository
 #   WORKDIR     default: a temporary folder, removed at the end
 # Goals: `kdl list` of 1,000 images well under a second; its peak memory the same for 10 and 1,000 images.
@@ -11,6 +11,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(dirname "$here")
 kdl=${1:-${KDL:-$repo/build/src/kdl/kdl}}
+# A build folder stands for the kdl program built in it.
+[ -d "$kdl" ] && kdl="$kdl/src/kdl/kdl"
 kdl=$(realpath "$kdl")
 [ -x "$kdl" ] || { echo "bench-archive: $kdl is not an executable" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "bench-archive: /usr/bin/time missing (Debian package 'time')" >&2; exit 1; }

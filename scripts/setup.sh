@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
   clang libclang-rt-14-dev
-  mtools dosfstools lhasa jlha-utils python3
+  mtools dosfstools lhasa jlha-utils time python3
   qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth
 )
 
