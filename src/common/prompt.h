@@ -28,6 +28,9 @@ class Prompter {
   virtual void SetProgressMaximum(int maximum) { (void)maximum; }
   virtual void SetProgress(int position) { (void)position; }
   virtual void SetStatus(std::string_view line) { (void)line; }
+  // The type line of a disk being read ("タイプ：..."), shown as soon as its media type and volume label are
+  // known.
+  virtual void ShowTypeLine(std::string_view line) { (void)line; }
 
   // Lets the user interface handle pending events once. Returns true when the user asked to cancel
   // since the last call (the Cancel button, Esc, Ctrl-C); the caller then asks ConfirmCancel.

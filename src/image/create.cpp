@@ -102,6 +102,7 @@ int32_t CreateImage(ImageState& state, DriveLayer& drives, const std::string& ta
                                  ? std::string(kNoVolumeLabel)
                                  : Format(kVolumeLabel, SjisToUtf8(header.volumeLabel).c_str());
   typeLabel = Format(kTypeLine, std::string(MediaName(header.mediaType)).c_str(), volume.c_str());
+  if (prompter != nullptr) prompter->ShowTypeLine(typeLabel);
   // The image already open in the state describes another file from now on.
   if (state.IsOpen()) state.CloseImage();
   if (inArchive || HasKdlExtension(target))
