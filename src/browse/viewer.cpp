@@ -12,6 +12,9 @@ namespace {
 // Progress is shown in percent from this size on.
 constexpr uint32_t kPercentFrom = 32000;
 constexpr std::string_view kUnassigned = "\xEF\xBF\xBD";
+// Shown for a user-defined character: it has a code but no glyph in any font, and the dot keeps its two
+// columns.
+constexpr std::string_view kNoGlyph = "・";
 
 bool IsSjisTrailByte(int b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
 
@@ -110,6 +113,15 @@ bool NextDumpLine(ViewLineState& state, const ByteSource& next, std::string& lin
   return true;
 }
 
+// True for one UTF-8 character in the private use area, where the user-defined Shift-JIS codes land.
+bool IsPrivateUse(std::string_view utf8) {
+  if (utf8.size() != 3) return false;
+  const uint32_t cp = (static_cast<uint32_t>(static_cast<uint8_t>(utf8[0]) & 0x0F) << 12) |
+                      (static_cast<uint32_t>(static_cast<uint8_t>(utf8[1]) & 0x3F) << 6) |
+                      (static_cast<uint32_t>(static_cast<uint8_t>(utf8[2]) & 0x3F));
+  return cp >= 0xE000 && cp <= 0xF8FF;
+}
+
 // A dump line converted cell by cell, so that an unassigned code cannot shift the columns after it.
 std::string DumpLineToUtf8(std::string_view line) {
   std::string out;
@@ -122,7 +134,13 @@ std::string DumpLineToUtf8(std::string_view line) {
     } else if (IsSjisLeadByte(b) && i + 1 < line.size() &&
                IsSjisTrailByte(static_cast<uint8_t>(line[i + 1]))) {
       const std::string pair = SjisToUtf8(line.substr(i, 2));
-      out += pair.find(kUnassigned) == std::string::npos ? pair : std::string("..");
+      if (pair.find(kUnassigned) != std::string::npos) {
+        out += "..";
+      } else if (IsPrivateUse(pair)) {
+        out += kNoGlyph;
+      } else {
+        out += pair;
+      }
       i += 2;
     } else {
       out += SjisToUtf8(line.substr(i, 1));

@@ -49,7 +49,8 @@ bool NextViewLine(ViewLineState& state, const ByteSource& next, std::string& lin
 bool NextViewLine(ImageState& image, ViewLineState& state, std::string& line);
 
 // A line in UTF-8 for display. Bytes that are not Shift-JIS text become U+FFFD in a text line; in a dump
-// line an unassigned double-byte code becomes ".." so that the columns stay aligned.
+// line an unassigned double-byte code becomes ".." and a user-defined one (no font can draw it) "・", so
+// that the columns stay aligned.
 std::string ViewLineToUtf8(std::string_view line, ViewMode mode);
 
 // How the loading of a file view ended.

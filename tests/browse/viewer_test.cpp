@@ -112,11 +112,17 @@ TEST(DumpView, CharacterCutByTheLineEndIsShownOnTheNextLine) {
   EXPECT_EQ(broken[1].substr(kDumpCarryColumn, 2), " .");
 }
 
-TEST(DumpView, UnassignedCodeKeepsTheColumnsInUtf8) {
+TEST(DumpView, UnassignedAndUserDefinedCodesKeepTheColumnsInUtf8) {
+  // Unassigned, then the first and the last user-defined code (no font has a glyph for them), then ASCII.
   const Strings lines = DumpLines(
       "\x85\x40"
+      "\xF0\x40"
+      "\xF9\xFC"
       "Z");
-  EXPECT_EQ(ViewLineToUtf8(lines[0], ViewMode::kDump).substr(kDumpCharColumn, 3), "..Z");
+  EXPECT_EQ(ViewLineToUtf8(lines[0], ViewMode::kDump).substr(kDumpCharColumn),
+            "..・・Z" + std::string(10, ' '));
+  // The character just past that range is shown as itself.
+  EXPECT_EQ(ViewLineToUtf8(DumpLines("\xFA\x40")[0], ViewMode::kDump).substr(kDumpCharColumn, 3), "ⅰ");
 }
 
 TEST(DumpView, OffsetsGrowToSixDigits) {
