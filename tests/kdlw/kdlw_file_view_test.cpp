@@ -1,8 +1,10 @@
-// The file list and the folder tree: what is listed, with which type and comment, in which order, and how
-// a double click on a folder walks into it.
+// The file list and the folder tree: what is listed, with which type and comment, in which order, how the
+// list follows its folder, how the tree shows a chosen folder, and how a double click on a folder walks
+// into it.
 #include <QDir>
 #include <QFile>
 #include <QMimeDatabase>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,6 +37,8 @@ class FileViewTest : public QObject {
 
  private slots:
   void initTestCase() {
+    // The program runs in Japanese whatever the session's language.
+    QLocale::setDefault(QLocale(QLocale::Japanese, QLocale::Japan));
     QVERIFY(dir_.isValid());
     using kdlwtest::WriteFileBytes;
     QVERIFY(WriteFileBytes(Path("A.KDL"), kdlwtest::ImageHeaderBytes(2, QStringLiteral("テスト　ラベル"))));
@@ -51,6 +55,8 @@ class FileViewTest : public QObject {
     QVERIFY(WriteFileBytes(Path("NUL.KDL"), nul));
     QVERIFY(WriteFileBytes(Path("notes.txt"), "text"));
     QVERIFY(WriteFileBytes(Path("noext"), "text"));
+    QVERIFY(WriteFileBytes(Path("blob"), QByteArray("\x00\x01\x02\xFF", 4)));
+    QVERIFY(WriteFileBytes(Path("data.xyzzy"), QByteArray("\x00\x01\x02\xFF", 4)));
     QVERIFY(QDir(dir_.path()).mkdir("SUB"));
     QVERIFY(QDir(dir_.path()).mkdir("DIR.KDL"));
     QVERIFY(WriteFileBytes(Path("SUB/INNER.KDZ"), kdlwtest::ArchiveBytes("in", "", {})));
@@ -79,16 +85,22 @@ class FileViewTest : public QObject {
     QCOMPARE(row("ARC.KDZ").comment, QStringLiteral("アーカイブ１"));
     QCOMPARE(row("NUL.KDL").comment, QStringLiteral("ABC"));
 
-    // Without the magic, or cut short, a file keeps the desktop's type name and has no comment.
-    QMimeDatabase mimes;
-    for (const char* name : {"BAD.KDL", "SHORT.KDL"}) {
-      QCOMPARE(row(name).type, mimes.mimeTypeForFile(Path(name)).comment());
-      QVERIFY(row(name).comment.isEmpty());
-    }
+    // Without the magic, or cut short, a file gets the desktop's name for its type, in Japanese, and no
+    // comment; a type the desktop does not know gets the program's own name.
+    QCOMPARE(row("BAD.KDL").type, QStringLiteral("平文テキストドキュメント"));
+    QCOMPARE(row("SHORT.KDL").type, QStringLiteral("KDL ファイル"));
+    for (const char* name : {"BAD.KDL", "SHORT.KDL"}) QVERIFY(row(name).comment.isEmpty());
     QVERIFY(row("SUB").folder);
     QVERIFY(row("DIR.KDL").folder);
-    QCOMPARE(row("DIR.KDL").type, mimes.mimeTypeForFile(Path("DIR.KDL")).comment());
+    QCOMPARE(row("DIR.KDL").type, QStringLiteral("フォルダー"));
     QVERIFY(row("DIR.KDL").comment.isEmpty());
+    FileListModel all;
+    QVERIFY(all.List(dir_.path()));
+    QCOMPARE(all.Row(RowOf(all, "blob")).type, QStringLiteral("ファイル"));
+    QCOMPARE(all.Row(RowOf(all, "data.xyzzy")).type, QStringLiteral("XYZZY ファイル"));
+    // A name the desktop has only in English is replaced as well.
+    QCOMPARE(FileListModel::TypeName("plain text document", false, QFileInfo(Path("notes.txt"))),
+             QStringLiteral("TXT ファイル"));
 
     // What the view shows is the same as the rows.
     const int a = RowOf(model, "A.KDL");
@@ -204,6 +216,70 @@ class FileViewTest : public QObject {
     emit list.doubleClicked(list.Model().index(0, 0));
     QCOMPARE(tree.Path(), Path("SUB"));
     QCOMPARE(dblClick.count(), 2);
+  }
+
+  void listFollowsItsFolderAndKeepsSelectionAndPlace() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QDir d(dir.path());
+    for (int i = 0; i < 60; ++i)
+      QVERIFY(kdlwtest::WriteFileBytes(d.filePath(QStringLiteral("F%1.KDL").arg(i, 2, 10, QLatin1Char('0'))),
+                                       "x"));
+    TFileView view;
+    view.SetMask({".KDL"});
+    view.resize(400, 200);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.List(dir.path());
+    view.SelectName("F40.KDL");
+    view.selectionModel()->select(view.Model().index(RowOf(view.Model(), "F45.KDL"), 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const int scrolled = view.verticalScrollBar()->value();
+    QVERIFY(scrolled > 0);
+    // Another program adds a file in front of them: the list shows it by itself, and the same files stay
+    // selected and in view.
+    QVERIFY(kdlwtest::WriteFileBytes(d.filePath("A0.KDL"), "x"));
+    QTRY_VERIFY(RowOf(view.Model(), "A0.KDL") >= 0);
+    QStringList selected;
+    for (int row : view.SelectedRows()) selected << view.Model().Row(row).name;
+    QCOMPARE(selected, QStringList({"F40.KDL", "F45.KDL"}));
+    QCOMPARE(view.Model().Row(view.currentIndex().row()).name, QStringLiteral("F40.KDL"));
+    QCOMPARE(view.verticalScrollBar()->value(), scrolled);
+    // Removed by another program, it goes by itself too; another folder starts with nothing selected.
+    QVERIFY(QFile::remove(d.filePath("F40.KDL")));
+    QTRY_VERIFY(RowOf(view.Model(), "F40.KDL") < 0);
+    QCOMPARE(view.SelectedRows().size(), 1);
+    view.List(dir_.path());
+    QVERIFY(view.SelectedRows().isEmpty());
+  }
+
+  void treeShowsTheChosenFolderAtOnce() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkpath("deep/deeper/deepest"));
+    QVERIFY(QDir(dir.path()).mkpath("leaf"));
+    QVERIFY(kdlwtest::WriteFileBytes(QDir(dir.path()).filePath("leaf/file.KDL"), "x"));
+    TFolderView tree;
+    // Selected, with every folder above it open, before any event has been processed.
+    const QString deeper = QDir(dir.path()).filePath("deep/deeper");
+    QCOMPARE(tree.SetPath(deeper), deeper);
+    const QModelIndex current = tree.currentIndex();
+    QCOMPARE(tree.Model().FilePath(current), deeper);
+    for (QModelIndex up = current.parent(); up.isValid(); up = up.parent()) QVERIFY(tree.isExpanded(up));
+    // An expand arrow only where there are sub-folders: a folder of files has none.
+    kdlw::FolderTreeModel& model = tree.Model();
+    QVERIFY(model.hasChildren(current));
+    QVERIFY(!model.hasChildren(model.IndexOf(QDir(dir.path()).filePath("leaf"))));
+    QVERIFY(!model.hasChildren(model.IndexOf(QDir(dir.path()).filePath("deep/deeper/deepest"))));
+    // Folders made later show when their parent is read again; folders that went are removed.
+    QVERIFY(QDir(dir.path()).mkpath("leaf/new"));
+    QVERIFY(QDir(dir.path()).rmdir("deep/deeper/deepest"));
+    tree.RefreshSelected();
+    QVERIFY(!model.hasChildren(tree.currentIndex()));
+    const QModelIndex top = model.IndexOf(dir.path());
+    model.Refresh(top);
+    QVERIFY(model.hasChildren(model.IndexOf(QDir(dir.path()).filePath("leaf"))));
+    QCOMPARE(tree.Path(), deeper);
   }
 
   void missingFolderSelectsItsNearestParent() {

@@ -5,6 +5,7 @@
 
 #include "kdlw/app/main_form.h"
 #include "kdlw/components/file_view.h"
+#include "kdlw/components/trash.h"
 
 namespace kdlw {
 namespace {
@@ -26,7 +27,7 @@ void TMainForm::DeleteSelected() {
       context_.dialogs.Message(this, caption, QStringLiteral("%1 をごみ箱に移動しますか？").arg(name),
                                kdl::Buttons::kYesNo, kdl::Icon::kQuestion);
   if (answer != kdl::Answer::kYes) return;
-  if (!QFile::moveToTrash(path)) {
+  if (!MoveToTrash(path)) {
     context_.dialogs.Message(this, caption, QStringLiteral("%1 をごみ箱に移動できませんでした。").arg(name),
                              kdl::Buttons::kOk, kdl::Icon::kStop);
   }

@@ -15,6 +15,11 @@ namespace {
 
 constexpr int kTypeTextLimit = 80;
 
+// True when the text holds anything beyond ASCII: a name the desktop has in the user's language.
+bool IsTranslated(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x80; });
+}
+
 // Sorting by the real time stamp rather than by the two-digit-year text keeps every year in order.
 int CompareTimes(const QDateTime& a, const QDateTime& b) {
   if (a.isValid() != b.isValid()) return a.isValid() ? 1 : -1;
@@ -67,9 +72,17 @@ FileRow FileListModel::MakeRow(const QFileInfo& info) const {
     row.type = image->type;
     row.comment = image->comment;
   } else {
-    row.type = mimes_.mimeTypeForFile(info).comment().left(kTypeTextLimit);
+    const QMimeType mime = mimes_.mimeTypeForFile(info);
+    row.type = TypeName(mime.comment(), mime.isDefault(), info).left(kTypeTextLimit);
   }
   return row;
+}
+
+QString FileListModel::TypeName(const QString& desktopName, bool unknownType, const QFileInfo& info) {
+  if (!unknownType && IsTranslated(desktopName)) return desktopName;
+  if (info.isDir()) return QStringLiteral("フォルダー");
+  const QString suffix = info.suffix().toUpper();
+  return suffix.isEmpty() ? QStringLiteral("ファイル") : suffix + QStringLiteral(" ファイル");
 }
 
 bool FileListModel::List(const QString& folder) {

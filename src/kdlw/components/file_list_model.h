@@ -53,6 +53,11 @@ class FileListModel : public QAbstractTableModel {
 
   // The date column's text for a time: "yy/mm/dd hh:nn" in local time, empty when unknown.
   static QString DateText(const QDateTime& time);
+  // The type column's text for a file that is neither image nor archive: the desktop's name for its type
+  // when the desktop has it in the user's (Japanese) language, else the program's own: "フォルダー",
+  // "<EXT> ファイル" or "ファイル". A type the desktop does not know (`unknownType`) gets the program's name
+  // too, which says more than "unknown".
+  static QString TypeName(const QString& desktopName, bool unknownType, const QFileInfo& info);
 
  private:
   FileRow MakeRow(const QFileInfo& info) const;

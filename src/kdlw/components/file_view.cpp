@@ -3,12 +3,19 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QUrl>
 #include <algorithm>
 
 #include "kdlw/components/folder_view.h"
 
 namespace kdlw {
+namespace {
+
+// How long a folder must stay quiet after a change before it is listed again.
+constexpr int kRelistDelayMs = 200;
+
+}  // namespace
 
 TFileView::SortState TFileView::sort_;
 
@@ -33,9 +40,23 @@ TFileView::TFileView(QWidget* parent) : QTreeView(parent) {
 
   connect(head, &QHeaderView::sectionClicked, this, &TFileView::ClickColumn);
   connect(this, &QAbstractItemView::doubleClicked, this, &TFileView::ItemDoubleClicked);
+  relistSoon_.setSingleShot(true);
+  relistSoon_.setInterval(kRelistDelayMs);
+  connect(&relistSoon_, &QTimer::timeout, this, &TFileView::Relist);
+  connect(&watcher_, &QFileSystemWatcher::directoryChanged, &relistSoon_, qOverload<>(&QTimer::start));
 }
 
 void TFileView::List(const QString& folder) {
+  relistSoon_.stop();
+  const bool again = !folder.isEmpty() && folder == model_.Folder();
+  QStringList selected;
+  QString current;
+  const int scrolled = verticalScrollBar()->value();
+  if (again) {
+    for (int row : SelectedRows()) selected << model_.Row(row).name;
+    if (currentIndex().isValid()) current = model_.Row(currentIndex().row()).name;
+  }
+
   QApplication::setOverrideCursor(Qt::WaitCursor);
   setUpdatesEnabled(false);
   const bool listed = model_.List(folder);
@@ -44,9 +65,39 @@ void TFileView::List(const QString& folder) {
     model_.SortRows(FileListModel::kName, 1);
     if (sort_.column >= 0) ApplySort(sort_.column);
   }
+  if (again) {
+    for (int row = 0; row < model_.rowCount(); ++row) {
+      const QString& name = model_.Row(row).name;
+      const QModelIndex index = model_.index(row, 0);
+      if (name == current) selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+      if (selected.contains(name)) {
+        selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+      }
+    }
+    verticalScrollBar()->setValue(scrolled);
+  }
   setUpdatesEnabled(true);
   QApplication::restoreOverrideCursor();
+
+  Watch(listed ? folder : QString());
   if (!listed && folderView_ != nullptr) folderView_->SelectParent();
+}
+
+void TFileView::Relist() {
+  if (!model_.Folder().isEmpty()) List(model_.Folder());
+}
+
+void TFileView::Clear() {
+  relistSoon_.stop();
+  model_.Clear();
+  Watch({});
+}
+
+void TFileView::Watch(const QString& folder) {
+  const QStringList watched = watcher_.directories();
+  if (watched == QStringList{folder}) return;
+  if (!watched.isEmpty()) watcher_.removePaths(watched);
+  if (!folder.isEmpty()) watcher_.addPath(folder);
 }
 
 void TFileView::ClickColumn(int column) {

@@ -3,7 +3,9 @@
 // folder selected there and enters a folder on double click.
 #pragma once
 
+#include <QFileSystemWatcher>
 #include <QStringList>
+#include <QTimer>
 #include <QTreeView>
 #include <array>
 
@@ -27,10 +29,14 @@ class TFileView : public QTreeView {
   bool IsExecute() const { return isExecute_; }
   void SetMask(const QStringList& mask) { model_.SetMask(mask); }
 
-  // Lists `folder`; when it cannot be read the linked tree goes up to the parent folder instead.
+  // Lists `folder`; when it cannot be read the linked tree goes up to the parent folder instead. Listing the
+  // shown folder again keeps the selection, the current item and the scroll position on the same names.
+  // The folder is watched from then on: files made, removed or renamed there by any program show at once.
   void List(const QString& folder);
-  // Lists the shown folder again.
-  void Relist() { List(model_.Folder()); }
+  // Lists the shown folder again (nothing when none is shown).
+  void Relist();
+  // Shows no folder.
+  void Clear();
   // Sorts as a click on the column's header does: the column's direction flips, the first click ascending.
   void ClickColumn(int column);
 
@@ -47,6 +53,8 @@ class TFileView : public QTreeView {
  private:
   void ItemDoubleClicked(const QModelIndex& index);
   void ApplySort(int column);
+  // Watches `folder` for changes, and nothing else; an empty text watches nothing.
+  void Watch(const QString& folder);
 
   // The directions of the four columns and the last column sorted, shared by all file views.
   struct SortState {
@@ -58,6 +66,9 @@ class TFileView : public QTreeView {
   FileListModel model_;
   TFolderView* folderView_ = nullptr;
   bool isExecute_ = true;
+  QFileSystemWatcher watcher_;
+  // Changes come in bursts (a file written, then renamed): they are listed once the burst is over.
+  QTimer relistSoon_;
 };
 
 }  // namespace kdlw

@@ -2,30 +2,23 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QHeaderView>
+#include <QTimer>
 
 #include "kdlw/components/file_view.h"
 
 namespace kdlw {
 
 TFolderView::TFolderView(QWidget* parent) : QTreeView(parent) {
-  model_.setFilter(QDir::AllDirs | QDir::Drives | QDir::Hidden | QDir::NoDotAndDotDot);
-  model_.setReadOnly(true);
-  model_.setRootPath(QDir::rootPath());
   setModel(&model_);
-  for (int column = 1; column < model_.columnCount(); ++column) hideColumn(column);
   setHeaderHidden(true);
   setIndentation(19);
   setUniformRowHeights(true);
-  setSortingEnabled(true);
-  sortByColumn(0, Qt::AscendingOrder);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  expand(model_.index(QDir::rootPath()));
-  // Folders are read in the background: keep the selected folder in view as its parents fill in.
-  connect(&model_, &QFileSystemModel::directoryLoaded, this, [this](const QString& folder) {
-    const QModelIndex current = currentIndex();
-    if (current.isValid() && model_.filePath(current).startsWith(folder)) scrollTo(current);
+  expand(model_.IndexOf(QDir::rootPath()));
+  // A folder opened by the user shows what it holds now, not what it held when it was first read.
+  connect(this, &QTreeView::expanded, this, [this](const QModelIndex& index) {
+    if (!opening_) model_.Refresh(index);
   });
   connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this](const QModelIndex& current) { CurrentChanged(current); });
@@ -36,10 +29,7 @@ void TFolderView::SetFileView(TFileView* fileView) {
   if (fileView_ != nullptr) fileView_->SetFolderView(this);
 }
 
-QString TFolderView::Path() const {
-  const QModelIndex current = currentIndex();
-  return current.isValid() ? model_.filePath(current) : QString();
-}
+QString TFolderView::Path() const { return model_.FilePath(currentIndex()); }
 
 QString TFolderView::SetPath(const QString& path) {
   if (path.isEmpty()) {
@@ -51,9 +41,11 @@ QString TFolderView::SetPath(const QString& path) {
   while (!QFileInfo(existing).isDir() && existing != QDir::rootPath()) {
     existing = QFileInfo(existing).path();
   }
-  const QModelIndex index = model_.index(existing);
+  const QModelIndex index = model_.IndexOf(existing);
   if (!index.isValid()) return Path();
+  opening_ = true;
   for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent()) expand(parent);
+  opening_ = false;
   selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   scrollTo(index);
   return existing;
@@ -70,12 +62,21 @@ void TFolderView::SelectParent() {
   if (parent.isValid()) selectionModel()->setCurrentIndex(parent, QItemSelectionModel::ClearAndSelect);
 }
 
+void TFolderView::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  QTimer::singleShot(0, this, [this] {
+    if (currentIndex().isValid()) scrollTo(currentIndex(), QAbstractItemView::PositionAtCenter);
+  });
+}
+
+void TFolderView::RefreshSelected() { model_.Refresh(currentIndex()); }
+
 void TFolderView::CurrentChanged(const QModelIndex& current) {
-  const QString path = current.isValid() ? model_.filePath(current) : QString();
+  const QString path = model_.FilePath(current);
   emit Changed(path);
   if (fileView_ != nullptr) {
     if (path.isEmpty()) {
-      fileView_->Model().Clear();
+      fileView_->Clear();
     } else {
       fileView_->List(path);
     }

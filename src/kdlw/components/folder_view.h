@@ -1,9 +1,10 @@
-// The folder tree: the folders of the host file system from "/" down, read lazily as nodes are
-// expanded. Selecting a folder lists it in the linked file view.
+// The folder tree: the folders of the host file system from "/" down, read as nodes are expanded, and
+// again each time a node is expanded. Selecting a folder lists it in the linked file view.
 #pragma once
 
-#include <QFileSystemModel>
 #include <QTreeView>
+
+#include "kdlw/components/folder_tree_model.h"
 
 namespace kdlw {
 
@@ -28,8 +29,14 @@ class TFolderView : public QTreeView {
   void SelectChild(const QString& name);
   // Selects the parent of the selected folder (used when a folder cannot be read).
   void SelectParent();
+  // Reads the selected folder's sub-folders again.
+  void RefreshSelected();
 
-  QFileSystemModel& Model() { return model_; }
+  FolderTreeModel& Model() { return model_; }
+
+ protected:
+  // The selected folder is brought into the middle of the view once the view has its size.
+  void showEvent(QShowEvent* event) override;
 
  signals:
   // The selection moved to `path` (before the file view lists it).
@@ -38,8 +45,10 @@ class TFolderView : public QTreeView {
  private:
   void CurrentChanged(const QModelIndex& current);
 
-  QFileSystemModel model_;
+  FolderTreeModel model_;
   TFileView* fileView_ = nullptr;
+  // Set while SetPath opens the parents of a folder: they have just been read.
+  bool opening_ = false;
 };
 
 }  // namespace kdlw
