@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   mtools dosfstools lhasa jlha-utils time python3
   qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth
+  qt6-translations-l10n shared-mime-info openbox x11-utils
 )
 
 missing=()

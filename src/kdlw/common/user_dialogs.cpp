@@ -1,10 +1,18 @@
 #include "kdlw/common/user_dialogs.h"
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QTreeView>
+#include <array>
 #include <vector>
+
+#include "kdlw/components/file_list_model.h"
 
 namespace kdlw {
 namespace {
@@ -56,6 +64,55 @@ std::vector<ButtonDef> ButtonsOf(kdl::Buttons buttons) {
   return {kOk};
 }
 
+// The size, type and date columns of Qt's own file dialog as the file list shows them: the type names in
+// Japanese (Qt names a folder in English), the date short and in the same form, the size in the default
+// locale's units.
+class FileColumns : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || files == nullptr || index.column() < 1 || index.column() > 3)
+      return QIdentityProxyModel::data(index, role);
+    const QFileInfo info = files->fileInfo(mapToSource(index));
+    switch (index.column()) {
+      case 1:
+        return info.isDir() ? QString() : QLocale().formattedDataSize(info.size());
+      case 2: {
+        const QMimeType mime = mimes_.mimeTypeForFile(info);
+        return FileListModel::TypeName(mime.comment(), mime.isDefault(), info);
+      }
+      default:
+        return FileListModel::DateText(info.lastModified());
+    }
+  }
+
+ private:
+  QMimeDatabase mimes_;
+};
+
+// Qt's own file dialog (used when the desktop offers none of its own) opens too narrow for its size and date
+// columns: it gets the room to show all four.
+constexpr int kFileDialogWidth = 720;
+constexpr int kFileDialogHeight = 460;
+constexpr std::array<int, 4> kFileColumnWidths{210, 80, 150, 110};
+
+QString RunFileDialog(QWidget* parent, const QString& title, const QString& folder, const QString& filter,
+                      QFileDialog::AcceptMode mode) {
+  QFileDialog dialog(parent, title, folder, filter);
+  dialog.setAcceptMode(mode);
+  dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+  if (auto* details = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    dialog.setProxyModel(new FileColumns(&dialog));
+    for (size_t c = 0; c < kFileColumnWidths.size(); ++c)
+      details->header()->resizeSection(static_cast<int>(c), kFileColumnWidths[c]);
+    dialog.resize(qMax(dialog.width(), kFileDialogWidth), qMax(dialog.height(), kFileDialogHeight));
+  }
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles().value(0);
+}
+
 }  // namespace
 
 kdl::Answer QtUserDialogs::Message(QWidget* parent, const QString& caption, const QString& text,
@@ -94,12 +151,12 @@ std::optional<QString> QtUserDialogs::InputText(QWidget* parent, const QString& 
 
 QString QtUserDialogs::OpenFileName(QWidget* parent, const QString& title, const QString& folder,
                                     const QString& filter) {
-  return QFileDialog::getOpenFileName(parent, title, folder, filter);
+  return RunFileDialog(parent, title, folder, filter, QFileDialog::AcceptOpen);
 }
 
 QString QtUserDialogs::SaveFileName(QWidget* parent, const QString& title, const QString& folder,
                                     const QString& filter) {
-  return QFileDialog::getSaveFileName(parent, title, folder, filter);
+  return RunFileDialog(parent, title, folder, filter, QFileDialog::AcceptSave);
 }
 
 }  // namespace kdlw
