@@ -1,19 +1,30 @@
 // The splitter's drag rules, the window menu, the minimise and restore sounds, the prompter that carries
-// the core's questions and progress to the windows, and the Japanese fonts.
+// the core's questions and progress to the windows, where windows open, the Japanese fonts and translations,
+// and Qt's own file dialog.
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
+#include <QTreeView>
 #include <QtTest>
 
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/japanese.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/common/qt_prompter.h"
 #include "kdlw/common/user_dialogs.h"
 #include "kdlw/components/animate_form.h"
+#include "kdlw/components/file_list_model.h"
 #include "kdlw/components/splitter.h"
 #include "kdlw/components/system_menu.h"
 #include "scripted_dialogs.h"
@@ -88,12 +99,31 @@ class ComponentsTest : public QObject {
     QVERIFY(actions[5]->isSeparator());
     QCOMPARE(actions[6]->text(), QStringLiteral("閉じる(&C)"));
     QVERIFY(actions[7]->isSeparator());
+    // A separator carries no text that a style could draw.
+    QVERIFY(actions[7]->text().isEmpty());
     actions[8]->trigger();
     QCOMPARE(clicks, 1);
 
+    // The menu bar's entry holds the same menu, built when it opens.
+    QMenuBar bar(&form);
+    QMenu* entry = menu.AddToMenuBar(&bar, kdlw::kWindowMenuTitle);
+    menu.AddItem(QStringLiteral("ラベル(&L)"));
+    emit entry->aboutToShow();
+    auto texts = [](const QList<QAction*>& list) {
+      QStringList t;
+      for (const QAction* a : list) t << (a->isSeparator() ? QStringLiteral("-") : a->text());
+      return t;
+    };
+    QCOMPARE(texts(entry->actions()), texts(menu.Menu()->actions()));
+    QCOMPARE(texts(entry->actions()).last(), QStringLiteral("ラベル(&L)"));
+    QCOMPARE(bar.actions().front()->text(), QStringLiteral("ウィンドウ(&W)"));
+    // Alt+Space stays with the desktop's own window menu.
+    for (const QShortcut* s : form.findChildren<QShortcut*>())
+      QVERIFY(s->key() != QKeySequence(Qt::ALT | Qt::Key_Space));
+
     menu.SetEnableCommands(kdlw::TSystemMenu::scMove | kdlw::TSystemMenu::scMinimize);
     actions = menu.Menu()->actions();
-    QCOMPARE(actions.size(), 4);
+    QCOMPARE(actions.size(), 5);
     QCOMPARE(actions[0]->text(), QStringLiteral("移動(&M)"));
     QCOMPARE(actions[1]->text(), QStringLiteral("最小化(&N)"));
     QVERIFY(actions[2]->isSeparator());
@@ -121,6 +151,8 @@ class ComponentsTest : public QObject {
   void minimiseAndRestorePlayTheirSounds() {
     QWidget form;
     kdlw::TAnimateForm animate(&form);
+    // Nothing is played unless a player is set: the desktop's bell is its error sound.
+    QVERIFY(!animate.play);
     std::vector<kdlw::TAnimateForm::Sound> played;
     animate.play = [&](kdlw::TAnimateForm::Sound s) { played.push_back(s); };
     form.show();
@@ -166,6 +198,28 @@ class ComponentsTest : public QObject {
     prompter.SetProgressTarget(nullptr, &status);
     prompter.SetStatus("line");
     QCOMPARE(status.currentMessage(), QStringLiteral("line"));
+    // A line too long for its bar loses the middle of its path, never the size at its end.
+    status.resize(300, 20);
+    const QString path =
+        QStringLiteral("/home/user/とても長いフォルダー名/") + QString(40, 'x') + "/FILE.TXT";
+    prompter.SetStatus(("コピー中 : " + path + " 98-07-23 12:34 123456 bytes").toStdString());
+    const QString shown = status.currentMessage();
+    QVERIFY2(shown.startsWith(QStringLiteral("コピー中 : /home/")), qPrintable(shown));
+    QVERIFY2(shown.endsWith(QStringLiteral("12:34 123456 bytes")), qPrintable(shown));
+    QVERIFY(shown.contains(QChar(0x2026)));
+    QVERIFY(status.fontMetrics().horizontalAdvance(shown) <= status.width());
+
+    // The type line of a disk goes to its own label while a scope names one.
+    QLabel type;
+    {
+      kdlw::ProgressScope scope(prompter, &bar, &label, &type);
+      prompter.ShowTypeLine("タイプ：2HD(1.44M)  Volume LABEL : SAMPLE");
+    }
+    QCOMPARE(type.text(), QStringLiteral("タイプ：2HD(1.44M)  Volume LABEL : SAMPLE"));
+    prompter.ShowTypeLine("elsewhere");
+    QCOMPARE(type.text(), QStringLiteral("タイプ：2HD(1.44M)  Volume LABEL : SAMPLE"));
+    // Every question put to the user is counted, so that a silent failure can be told from a told one.
+    QCOMPARE(prompter.MessagesShown(), 1);
 
     QVERIFY(!prompter.Pump());
     prompter.RequestCancel();
@@ -200,6 +254,35 @@ class ComponentsTest : public QObject {
              kdl::Answer::kRetry);
   }
 
+  void windowsOpenCentredOnTheirOwner() {
+    QWidget owner;
+    owner.setGeometry(200, 150, 600, 400);
+    owner.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&owner));
+    QWidget window;
+    window.resize(300, 200);
+    kdlw::PlaceOver(&window, &owner);
+    QCOMPARE(window.geometry().center(), owner.geometry().center());
+    QCOMPARE(kdlw::OwnerWindow(&window), &owner);
+
+    // An owner that stepped aside still gives the place; the window belongs to the owner's own owner.
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.move(20, 30);
+    window.hide();
+    QWidget next;
+    next.resize(100, 100);
+    kdlw::PlaceOver(&next, &window);
+    QCOMPARE(next.geometry().center(), window.geometry().center());
+    QCOMPARE(kdlw::OwnerWindow(&next), &owner);
+
+    // Never off the screen, however the owner lies.
+    const QRect screen = owner.screen()->availableGeometry();
+    owner.move(screen.right() - 50, screen.bottom() - 50);
+    kdlw::PlaceOver(&next, &owner);
+    QVERIFY(screen.contains(next.geometry()));
+  }
+
   void japaneseFontsShowJapanese() {
     if (kdlw::FirstInstalledFamily({"Noto Sans CJK JP"}).isEmpty()) QSKIP("fonts-noto-cjk is not installed");
     for (const QFont& font : {kdlw::JapaneseUiFont(12), kdlw::JapaneseFixedFont(12)}) {
@@ -212,5 +295,56 @@ class ComponentsTest : public QObject {
   }
 };
 
-QTEST_MAIN(ComponentsTest)
+// Installs Japanese before the first test: the later ones see the program's translations.
+class JapaneseTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void qtDialogsSpeakJapanese() {
+    QVERIFY2(kdlw::InstallJapanese(*QCoreApplication::instance()), "qt6-translations-l10n is not installed");
+    QCOMPARE(QLocale().language(), QLocale::Japanese);
+    QDialogButtonBox box(QDialogButtonBox::Cancel | QDialogButtonBox::Open);
+    QCOMPARE(box.button(QDialogButtonBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), QStringLiteral("アドレス:"));
+  }
+
+  void fileDialogShowsAllItsColumns() {
+    kdlw::QtUserDialogs dialogs;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir("SUB"));
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      QVERIFY(dialog != nullptr);
+      auto* details = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+      QVERIFY(details != nullptr);
+      QTRY_VERIFY(details->model()->rowCount(details->rootIndex()) > 0);
+      // Name, size, type and date all lie inside the visible list.
+      const QHeaderView* head = details->header();
+      for (int c = 0; c < 4; ++c) {
+        QVERIFY2(!head->isSectionHidden(c), qPrintable(QString::number(c)));
+        QVERIFY2(head->sectionViewportPosition(c) + head->sectionSize(c) <= details->viewport()->width(),
+                 qPrintable(QString::number(c)));
+      }
+      // A folder's type is named in Japanese like the rest, and the date is the file list's.
+      const QModelIndex sub = details->model()->index(0, 0, details->rootIndex());
+      QCOMPARE(sub.data().toString(), QStringLiteral("SUB"));
+      QCOMPARE(sub.siblingAtColumn(2).data().toString(), QStringLiteral("フォルダー"));
+      QCOMPARE(sub.siblingAtColumn(3).data().toString(),
+               kdlw::FileListModel::DateText(QFileInfo(QDir(dir.path()).filePath("SUB")).lastModified()));
+      checked = true;
+      dialog->reject();
+    });
+    QVERIFY(dialogs.OpenFileName(nullptr, "img FILE Select", dir.path(), "imgファイル(*.img)").isEmpty());
+    QVERIFY(checked);
+  }
+};
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  JapaneseTest japanese;
+  ComponentsTest components;
+  return QTest::qExec(&japanese, argc, argv) | QTest::qExec(&components, argc, argv);
+}
 #include "kdlw_components_test.moc"

@@ -3,6 +3,7 @@
 // alive during long loops.
 #pragma once
 
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QWidget>
@@ -20,27 +21,35 @@ class QtPrompter : public kdl::Prompter {
                   kdl::Icon icon) override;
   void SetProgressMaximum(int maximum) override;
   void SetProgress(int position) override;
-  // `line` goes to a QLabel's text or a QStatusBar's message, whichever the status line is.
+  // `line` goes to a QLabel's text or a QStatusBar's message, whichever the status line is. A message too
+  // long for its status bar loses the middle (where the paths are), so that its end (a size, a count) stays.
   void SetStatus(std::string_view line) override;
+  void ShowTypeLine(std::string_view line) override;
   bool Pump() override;
 
   // Where progress and status go while a dialog runs an operation; null pointers send them nowhere.
-  void SetProgressTarget(QProgressBar* bar, QWidget* statusLine);
+  void SetProgressTarget(QProgressBar* bar, QWidget* statusLine, QLabel* typeLine = nullptr);
   // The Cancel button or Esc of the running dialog: the next Pump reports it once.
   void RequestCancel() { cancelRequested_ = true; }
+  // How many messages and questions have been put to the user so far: an operation that failed without
+  // adding to it has not said why.
+  int MessagesShown() const { return messagesShown_; }
 
  private:
   UserDialogs& dialogs_;
   QPointer<QProgressBar> bar_;
   QPointer<QWidget> statusLine_;
+  QPointer<QLabel> typeLine_;
   bool cancelRequested_ = false;
+  int messagesShown_ = 0;
 };
 
-// Points the prompter at a dialog's progress bar and status line for as long as the guard lives.
+// Points the prompter at a dialog's progress bar, status line and type line for as long as the guard lives.
 class ProgressScope {
  public:
-  ProgressScope(QtPrompter& prompter, QProgressBar* bar, QWidget* statusLine) : prompter_(prompter) {
-    prompter_.SetProgressTarget(bar, statusLine);
+  ProgressScope(QtPrompter& prompter, QProgressBar* bar, QWidget* statusLine, QLabel* typeLine = nullptr)
+      : prompter_(prompter) {
+    prompter_.SetProgressTarget(bar, statusLine, typeLine);
   }
   ~ProgressScope() { prompter_.SetProgressTarget(nullptr, nullptr); }
   ProgressScope(const ProgressScope&) = delete;

@@ -9,6 +9,8 @@ QToolButton* MakeToolButton(QWidget* panel, const char* name, const QString& cap
   button->setStatusTip(hint);
   button->setToolButtonStyle(Qt::ToolButtonTextOnly);
   button->setMinimumSize(72, 25);
+  // Speed buttons act on the window's list and never take the keyboard from it.
+  button->setFocusPolicy(Qt::NoFocus);
   return button;
 }
 

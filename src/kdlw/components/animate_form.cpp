@@ -1,6 +1,5 @@
 #include "kdlw/components/animate_form.h"
 
-#include <QApplication>
 #include <QWidget>
 #include <QWindowStateChangeEvent>
 
@@ -8,7 +7,6 @@ namespace kdlw {
 
 TAnimateForm::TAnimateForm(QWidget* form) : QObject(form), form_(form) {
   if (form == nullptr || !form->isWindow()) throw std::invalid_argument("Owner must be a form");
-  play = [](Sound) { QApplication::beep(); };
   form_->installEventFilter(this);
 }
 

@@ -1,5 +1,6 @@
-// The main window's minimise and restore: the desktop animates the window itself, and the program plays
-// the matching system sound where the desktop has one.
+// The main window's minimise and restore: the desktop animates the window itself. The desktops have no
+// minimise or restore sound of their own (the bell is the error sound), so nothing is played unless a
+// player is set.
 #pragma once
 
 #include <QObject>
@@ -19,7 +20,7 @@ class TAnimateForm : public QObject {
   // `form` must be a window; throws std::invalid_argument("Owner must be a form") otherwise.
   explicit TAnimateForm(QWidget* form);
 
-  // Plays a sound; the desktop's bell unless replaced.
+  // Plays a sound; empty (silent) unless set.
   std::function<void(Sound)> play;
 
  protected:

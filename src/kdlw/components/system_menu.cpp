@@ -2,7 +2,7 @@
 
 #include <QAction>
 #include <QKeySequence>
-#include <QShortcut>
+#include <QMenuBar>
 #include <QWidget>
 #include <QWindow>
 
@@ -10,13 +10,13 @@ namespace kdlw {
 
 TSystemMenu::TSystemMenu(QWidget* form) : QObject(form), form_(form) {
   if (form == nullptr || !form->isWindow()) throw ESystemMenuError("Owner must be a form");
-  auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), form_);
-  connect(shortcut, &QShortcut::activated, this, [this] { Popup(form_->mapToGlobal(QPoint(0, 0))); });
 }
 
 QAction* TSystemMenu::AddItem(const QString& caption, std::function<void()> onClick) {
-  auto* action = new QAction(caption, this);
-  if (caption == QLatin1String("-")) {
+  // A separator carries no text: some styles would draw it.
+  const bool separator = caption == QLatin1String("-");
+  auto* action = new QAction(separator ? QString() : caption, this);
+  if (separator) {
     action->setSeparator(true);
   } else if (onClick) {
     connect(action, &QAction::triggered, this, [onClick = std::move(onClick)] { onClick(); });
@@ -31,19 +31,27 @@ void TSystemMenu::AttachTo(QWidget* area) {
           [this, area](const QPoint& pos) { Popup(area->mapToGlobal(pos)); });
 }
 
+QMenu* TSystemMenu::AddToMenuBar(QMenuBar* bar, const QString& title) {
+  QMenu* entry = bar->addMenu(title);
+  connect(entry, &QMenu::aboutToShow, this, [this, entry] { Fill(*entry); });
+  // Filled at once as well, so that its items can be found before it first opens.
+  Fill(*entry);
+  return entry;
+}
+
 QMenu* TSystemMenu::Menu() {
-  Rebuild();
+  Fill(menu_);
   return &menu_;
 }
 
 void TSystemMenu::Popup(const QPoint& globalPosition) { Menu()->popup(globalPosition); }
 
-void TSystemMenu::Rebuild() {
-  menu_.clear();
+void TSystemMenu::Fill(QMenu& menu) {
+  menu.clear();
   const Qt::WindowStates state = form_->windowState();
   const bool normal = !(state & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
-  auto add = [this](const QString& text, bool enabled, auto slot) {
-    QAction* action = menu_.addAction(text);
+  auto add = [this, &menu](const QString& text, bool enabled, auto slot) {
+    QAction* action = menu.addAction(text);
     action->setEnabled(enabled);
     connect(action, &QAction::triggered, form_, slot);
     return action;
@@ -67,11 +75,11 @@ void TSystemMenu::Rebuild() {
     add(QStringLiteral("最大化(&X)"), !(state & Qt::WindowMaximized), [this] { form_->showMaximized(); });
   }
   if (enabled_ & scClose) {
-    menu_.addSeparator();
+    menu.addSeparator();
     QAction* close = add(QStringLiteral("閉じる(&C)"), true, [this] { form_->close(); });
     close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   }
-  menu_.addActions(items_);
+  menu.addActions(items_);
 }
 
 }  // namespace kdlw

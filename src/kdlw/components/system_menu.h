@@ -1,6 +1,7 @@
-// The window menu of a window, extended with the window's own commands. The desktop keeps its title-bar
-// menu to itself, so this one opens with Alt+Space and by right click on a title-like area of the window
-// that the window names (AttachTo): the standard window commands first, then the added items.
+// The window menu of a window, extended with the window's own commands: the standard window commands first,
+// then the added items. The desktop keeps its title-bar menu (and Alt+Space) to itself, so this one lives
+// where a Linux user looks for it: the right-click menu of the window's background (AttachTo) and an entry of
+// the window's menu bar (AddToMenuBar). Both show the same items, built afresh each time they open.
 #pragma once
 
 #include <QFlags>
@@ -11,7 +12,12 @@
 #include <functional>
 #include <stdexcept>
 
+class QMenuBar;
+
 namespace kdlw {
+
+// The title of the window menu's entry in a menu bar.
+inline const QString kWindowMenuTitle = QStringLiteral("ウィンドウ(&W)");
 
 class ESystemMenuError : public std::runtime_error {
  public:
@@ -43,13 +49,15 @@ class TSystemMenu : public QObject {
   QAction* AddItem(const QString& caption, std::function<void()> onClick = {});
   // Right click on `area` opens the menu there.
   void AttachTo(QWidget* area);
+  // Adds the menu to `bar` under `title`; returns the menu-bar entry.
+  QMenu* AddToMenuBar(QMenuBar* bar, const QString& title);
 
   // The menu as it stands for the window's current state, rebuilt on every call.
   QMenu* Menu();
   void Popup(const QPoint& globalPosition);
 
  private:
-  void Rebuild();
+  void Fill(QMenu& menu);
 
   QWidget* form_;
   Commands enabled_ = Commands(scSize | scMove | scMinimize | scMaximize | scClose | scRestore);

@@ -1,7 +1,10 @@
 #include "kdlw/image/form_support.h"
 
+#include <qdrawutil.h>
+
 #include <QApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 
@@ -28,8 +31,27 @@ bool KeyPreview::eventFilter(QObject* watched, QEvent* event) {
   return handler_(static_cast<QKeyEvent*>(event), widget);
 }
 
+namespace {
+
+// A status bar drawn as one sunken panel, so that it stands apart from the window's background even when it
+// is empty.
+class SimpleStatusBar : public QStatusBar {
+ public:
+  using QStatusBar::QStatusBar;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QStatusBar::paintEvent(event);
+    QPainter painter(this);
+    qDrawShadePanel(&painter, rect().adjusted(1, 1, -1, -1), palette(), true, 1);
+  }
+};
+
+}  // namespace
+
 QStatusBar* MakeSimpleStatusBar(QWidget* form, const char* name) {
-  auto* bar = new QStatusBar(form);
+  auto* bar = new SimpleStatusBar(form);
+  bar->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   bar->setObjectName(QString::fromLatin1(name));
   bar->setSizeGripEnabled(false);
   return bar;
