@@ -1,6 +1,7 @@
 // The archive window and the archive dialog over disk-image files acting as drives: building an archive
 // through the dialogs, listing, browsing, exporting, labels, copy all, restore all with a skip, a cancelled
-// addition, and the main window's archive commands with the real windows behind them.
+// addition, the main window's archive commands with the real windows behind them, and what is said about a
+// file that is no archive or a damaged one.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -28,6 +30,7 @@
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/system_menu.h"
 #include "kdlw/image/kdi_form.h"
+#include "samples.h"
 #include "scripted_dialogs.h"
 
 using kdlwtest::ReadBytes;
@@ -181,15 +184,22 @@ class ArchiveTest : public QObject {
     b.In<QLineEdit>(&b.Dialog(), "eLabel2")->setText("second");
     bool refusedClose = false;
     QString cancelCaption;
+    QStringList progress;
+    auto* status = b.In<QStatusBar>(&b.Dialog(), "sbStatus");
     OnEachShow script(&b.ImageDialog(), {[&] {
                                            // While a run goes on the archive dialog stays, whatever closes
                                            // it.
                                            refusedClose = !b.Dialog().close() && b.Dialog().isVisible();
                                            cancelCaption =
                                                b.In<QPushButton>(&b.Dialog(), "btnCancel")->text();
+                                           progress << status->currentMessage();
                                            b.Drive(Path("drive0.img"))();
                                          },
-                                         b.Drive(Path("drive1.img")), b.Drive(Path("drive2.img")),
+                                         [&] {
+                                           progress << status->currentMessage();
+                                           b.Drive(Path("drive1.img"))();
+                                         },
+                                         b.Drive(Path("drive2.img")),
                                          [&] {
                                            b.dialogs.files = {Path("drive3.img")};
                                            b.ImageDialog().btnRefClick();
@@ -198,10 +208,19 @@ class ArchiveTest : public QObject {
                                          },
                                          b.Cancel()});
     b.Dialog().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&b.Dialog()));
+    // The status bar shows, along the dialog's foot, in a dialog at least of the design's size.
+    QVERIFY(status->isVisible());
+    QVERIFY(status->height() > 0);
+    QCOMPARE(status->geometry().bottom(), b.Dialog().height() - 1);
+    QVERIFY(b.Dialog().width() >= 474 && b.Dialog().height() >= 199);
     b.Dialog().btnGoClick();
     QCOMPARE(script.shown, 5);
     QVERIFY(refusedClose);
     QCOMPARE(cancelCaption, QStringLiteral("中断"));
+    // It shows the run's progress: the image each round works on.
+    QCOMPARE(progress,
+             QStringList({QStringLiteral("処理中　KDL:DISK1"), QStringLiteral("処理中　KDL:DISK2")}));
     QVERIFY(!b.Dialog().isVisible());
     QVERIFY(!b.Dialog().Busy());
     // A bare name gets ".KDZ" and the main window's folder.
@@ -212,6 +231,42 @@ class ArchiveTest : public QObject {
     QCOMPARE(c.count, 4);
     QCOMPARE(c.names, QStringList({"DISK1", "DISK2", "DISK3", "DISK4"}));
     QCOMPARE(c.labels, QStringList({QStringLiteral("保存セット"), "second"}));
+  }
+
+  void aFileThatIsNoArchiveOrADamagedOneIsSaidSo() {
+    QVERIFY(kdlwtest::WriteFileBytes(Path("FAKE.KDZ"), "this is text, not an archive\n"));
+    Bench b(dir_.path());
+    b.context.work.archive.path = Path("FAKE.KDZ").toStdString();
+    QVERIFY(!b.Window().Run());
+    QVERIFY(!b.Window().isVisible());
+    QCOMPARE(b.dialogs.records.size(), size_t{1});
+    QCOMPARE(b.dialogs.records[0].caption, QStringLiteral("KDZ Form"));
+    QCOMPARE(b.dialogs.records[0].text, Path("FAKE.KDZ") + QStringLiteral(" はＫＤＺファイルではありません"));
+    QCOMPARE(b.dialogs.records[0].icon, kdl::Icon::kStop);
+    // The archive dialog says the same and does not open on it.
+    b.Work().dialogMode = kdl::kModeRestoreWithSkip;
+    b.Work().openCloseFlags = kdl::kOpenArchiveFirst | kdl::kCloseArchiveAfter;
+    QVERIFY(!kdlwtest::DuringModal([&] { b.Dialog().Run(); }, [](QWidget*) {}));
+    QCOMPARE(b.dialogs.records.size(), size_t{2});
+    QCOMPARE(b.dialogs.records[1].text, b.dialogs.records[0].text);
+    // A file that cannot be opened at all is told once, by the archive code.
+    b.context.work.archive.path = Path("MISSING.KDZ").toStdString();
+    QVERIFY(!b.Window().Run());
+    QCOMPARE(b.dialogs.records.size(), size_t{3});
+    QVERIFY(!b.dialogs.records[2].text.contains(QStringLiteral("ＫＤＺファイルではありません")));
+
+    // A damaged archive names the damaged entry and lists the images before it.
+    const QString cut = CopyOf("cut.KDZ");
+    QFile file(cut);
+    // The last image loses its end (and the terminator after it).
+    QVERIFY(file.resize(file.size() - 100));
+    b.dialogs.records.clear();
+    QVERIFY(b.OpenWindow(cut));
+    QCOMPARE(b.dialogs.records.size(), size_t{1});
+    QVERIFY2(b.dialogs.records[0].text.contains(QStringLiteral("4 番目のエントリーが正しくありません")),
+             qPrintable(b.dialogs.records[0].text));
+    QCOMPARE(b.Lines().size(), 3);
+    b.Window().close();
   }
 
   void theListMatchesKdlListAndSelectBrowsesWithoutRelisting() {

@@ -1,14 +1,16 @@
 // The browse window and the viewer on a multi-level image: the tree, the list texts and sort orders, "..",
-// opening files with the desktop's program, the commands and keys, and the viewer's text and dump, which
-// must be what `kdl view` prints.
+// opening files with the desktop's program, the commands and keys, where the windows open and where the keys
+// go, and the viewer's text and dump, which must be what `kdl view` prints.
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -20,6 +22,8 @@
 #include "kdlw/browse/image_windows.h"
 #include "kdlw/browse/kdl_form.h"
 #include "kdlw/browse/view_form.h"
+#include "kdlw/common/desktop_opener.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 #include "kdlw/components/system_menu.h"
@@ -250,6 +254,60 @@ class BrowseTest : public QObject {
     QVERIFY(!b.Browse().Image().IsOpen());
   }
 
+  void aFileWithoutAProgramIsSaidSo() {
+    Bench b(image_);
+    QVERIFY(b.Open());
+    // The desktop's opener fails as xdg-open does when no program takes the file.
+    b.Browse().Opener().SetCommand("sh", {"-c", "exit 3", "sh"});
+    b.Select({"README  .TXT"});
+    b.Browse().OpenSelectedItem();
+    QTRY_COMPARE(b.dialogs.records.size(), size_t{1});
+    QCOMPARE(b.dialogs.records[0].text, QStringLiteral("README.TXT を開くプログラムが見つかりません"));
+    QCOMPARE(b.dialogs.records[0].caption, QStringLiteral("KDL Form"));
+    // An opener that takes the file (the complete copy) leaves nothing to say.
+    b.Browse().Opener().SetCommand("sh", {"-c", "test -s \"$1\"", "sh"});
+    b.Browse().OpenSelectedItem();
+    QTRY_VERIFY(b.Browse().Opener().findChildren<QProcess*>().isEmpty());
+    QCOMPARE(b.dialogs.records.size(), size_t{1});
+  }
+
+  void windowsOpenOverTheirOpenerWithTheKeysInTheirList() {
+    Bench b(image_);
+    QWidget main;
+    main.setGeometry(120, 90, 700, 520);
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    QWidget* browseOwner = nullptr;
+    QWidget* viewerOwner = nullptr;
+    QWidget* browseFocus = nullptr;
+    QWidget* viewerFocus = nullptr;
+    QPoint browseCentre, viewerCentre;
+    auto viewerReady = [](QWidget* w) { return w->windowTitle().contains(" : "); };
+    QVERIFY(kdlwtest::DuringModal([&] { b.Browse().Run(&main); },
+                                  [&](QWidget* w) {
+                                    browseOwner = kdlw::OwnerWindow(w);
+                                    browseCentre = w->geometry().center();
+                                    browseFocus = w->focusWidget();
+                                    b.Select({"README  .TXT"});
+                                    kdlwtest::DuringModal([&] { b.Browse().ViewCommand(); },
+                                                          [&](QWidget* v) {
+                                                            viewerOwner = kdlw::OwnerWindow(v);
+                                                            viewerCentre = v->geometry().center();
+                                                            viewerFocus = v->focusWidget();
+                                                          },
+                                                          viewerReady);
+                                  }));
+    QCOMPARE(browseOwner, &main);
+    QCOMPARE(browseCentre, main.geometry().center());
+    QCOMPARE(browseFocus, b.Browse().ListView1());
+    // The viewer takes the browse window's place (which steps aside) and belongs to the main window.
+    QCOMPARE(viewerOwner, &main);
+    QCOMPARE(viewerCentre, browseCentre);
+    QCOMPARE(viewerFocus, b.windows.Viewer().findChild<QPlainTextEdit*>("reView"));
+    // The window menu is in the menu bar too.
+    QCOMPARE(b.Browse().MenuBar1()->actions().front()->text(), QStringLiteral("ウィンドウ(&W)"));
+  }
+
   void nothingOpensWithoutExactlyOneItem() {
     Bench b(image_);
     int opened = 0;
@@ -327,8 +385,15 @@ class BrowseTest : public QObject {
     QVERIFY(text->blockCount() > 0);
     QVERIFY(text->blockCount() < 2500);
     QVERIFY(viewer.isVisible());
+    // A stopped view says that it shows only part of the file.
+    QVERIFY2(viewer.windowTitle().endsWith(QStringLiteral("（中断・一部のみ表示）")),
+             qPrintable(viewer.windowTitle()));
+    const QString status = viewer.findChild<QStatusBar*>("sbFile")->currentMessage();
+    QCOMPARE(status,
+             QStringLiteral("読込を中断しました : %1 行目までを表示しています").arg(text->blockCount()));
     viewer.Fill();
     QCOMPARE(text->blockCount(), 2500);
+    QVERIFY(!viewer.windowTitle().contains(QStringLiteral("中断")));
 
     text->setFocus();
     QScrollBar* vertical = text->verticalScrollBar();

@@ -1,11 +1,12 @@
 // The copy dialog: the target checks, the four overwrite policies, the directories choice, the three job
-// kinds, cancelling in the middle, and the settings it keeps between uses.
+// kinds, cancelling in the middle, Enter, and the settings it keeps between uses.
 #include <utime.h>
 
 #include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -246,6 +247,27 @@ class CopyTest : public QObject {
     QVERIFY(!b.Copy().findChild<QCheckBox*>("cbDirectory")->isChecked());
   }
 
+  void enterRunsTheCopy() {
+    Bench b(image_);
+    QVERIFY(b.PrepareFromBrowse({"README  .TXT"}));
+    QVERIFY(QTest::qWaitForWindowExposed(&b.Copy()));
+    QVERIFY(b.Copy().findChild<QPushButton*>("btnGo")->isDefault());
+    const QString out = Fresh("enter");
+    auto* target = b.Copy().findChild<QLineEdit*>("eCopyDir");
+    target->setText(out);
+    // From the target's edit, as from any control but the Cancel button.
+    QTest::keyClick(target, Qt::Key_Return);
+    QCOMPARE(Tree(out), QStringList({"README.TXT"}));
+    QVERIFY(!b.Copy().isVisible());
+
+    QVERIFY(b.PrepareFromBrowse({"NOEXT   .   "}));
+    auto* cancel = b.Copy().findChild<QPushButton*>("btnCancel");
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Return);
+    QVERIFY(!b.Copy().isVisible());
+    QCOMPARE(Tree(out), QStringList({"README.TXT"}));
+  }
+
   void wholeImageFromTheMainWindowOpensAndClosesIt() {
     Bench b(image_);
     kdl::ImageWork& work = b.context.work.image;
@@ -281,6 +303,17 @@ class CopyTest : public QObject {
     QCOMPARE(Tree(out), QStringList({"DISK1/ONLY.TXT", "DISK2/ONLY.TXT"}));
     QVERIFY(b.Copy().findChild<QLabel*>("lblFile")->text().isEmpty());
     QVERIFY(!b.context.work.archive.IsOpen());
+    QVERIFY(b.dialogs.records.empty());
+
+    // A file that is not an archive at all is not copied from without a word.
+    QVERIFY(kdlwtest::WriteFileBytes(Path("FAKE.KDZ"), "just text, no archive\n"));
+    b.context.work.archive.path = Path("FAKE.KDZ").toStdString();
+    b.Copy().Prepare();
+    b.Copy().show();
+    b.Run(Fresh("fake"), 0, true);
+    QCOMPARE(b.dialogs.records.size(), size_t{1});
+    QCOMPARE(b.dialogs.records[0].text, Path("FAKE.KDZ") + QStringLiteral(" はＫＤＺファイルではありません"));
+    QCOMPARE(b.dialogs.records[0].caption, QStringLiteral("KDZ Form"));
   }
 };
 

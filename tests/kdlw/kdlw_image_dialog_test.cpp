@@ -177,11 +177,12 @@ class ImageDialogTest : public QObject {
     b.Edit("eFname")->setText(Path("goes-on.KDL"));
     b.SetDrive(Path("drive.img"));
     bool refusedClose = false, busy = false;
-    QString cancelCaption, status;
+    QString cancelCaption, status, typeLine;
     int progressMaximum = 0;
     QTimer::singleShot(0, &b.form, [&] {
       busy = b.form.Busy();
       status = b.form.findChild<QStatusBar*>("sbStatus")->currentMessage();
+      typeLine = b.form.findChild<QLabel*>("lblStatus")->text();
       progressMaximum = b.form.findChild<QProgressBar*>("pbKDL")->maximum();
       refusedClose = !b.form.close() && b.form.isVisible();
       cancelCaption = b.Button("btnCancel")->text();
@@ -195,6 +196,9 @@ class ImageDialogTest : public QObject {
     // Progress counts track units, and the status line names the unit being read.
     QCOMPARE(progressMaximum, 80);
     QCOMPARE(status, QStringLiteral("入力中　　：TRK   0 / 79         "));
+    // The disk's type line shows while its tracks are read, not only once the image is made.
+    QVERIFY2(typeLine.startsWith(QStringLiteral("タイプ：2DD(720K)")), qPrintable(typeLine));
+    QVERIFY2(typeLine.contains(QStringLiteral("Volume LABEL : ")), qPrintable(typeLine));
     QCOMPARE(b.dialogs.records.size(), size_t{1});
     QCOMPARE(b.dialogs.records[0].caption, QStringLiteral("ユーザー割り込み"));
     QCOMPARE(b.dialogs.records[0].text,

@@ -1,12 +1,17 @@
 // The main window: selection kinds, what each command puts into the work area and which window it opens,
-// the keys, and the file operations of the context menu.
+// the keys and the focus, the list following its folder, the file operations of the context menu, and the
+// version box.
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
+#include "kdlw/app/about_box.h"
 #include "kdlw/app/main_form.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
@@ -272,6 +277,58 @@ class MainFormTest : public QObject {
     QVERIFY(h.opened.empty());
   }
 
+  void focusStartsInTheFileListAndWindowsOpenOverTheMainWindow() {
+    Harness h(dir_.path());
+    h.InstallAllWindows();
+    QWidget* owner = nullptr;
+    h.context.windows.imageDialog = [&](QWidget* parent) { owner = parent; };
+    TMainForm form(h.context, h.options);
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QCOMPARE(QApplication::focusWidget(), form.FileView1());
+    // The speed buttons never take the keyboard from the list.
+    for (const QToolButton* b : form.findChildren<QToolButton*>()) QCOMPARE(b->focusPolicy(), Qt::NoFocus);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V);
+    QCOMPARE(owner, &form);
+    QCOMPARE(QApplication::focusWidget(), form.FileView1());
+  }
+
+  void listFollowsItsFolderAndKeepsTheSelection() {
+    Harness h(dir_.path());
+    h.InstallAllWindows();
+    TMainForm form(h.context, h.options);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    Select(form, {"low.kdl"});
+    // A file made by another program shows without being asked for, and the selection stays on its file.
+    QVERIFY(kdlwtest::WriteFileBytes(Path("0OUTSIDE.KDL"), kdlwtest::ImageHeaderBytes(2, "outside")));
+    QTRY_VERIFY(Listed(form, "0OUTSIDE.KDL"));
+    QCOMPARE(form.GetFname(), int(kdlw::kKindImage));
+    QCOMPARE(form.SelectedPath(), Path("low.kdl"));
+    // A re-list after a command (an export from the archive window) keeps it too: S opens the same file.
+    h.context.work.image.listChanged = true;
+    form.RefreshIfChanged();
+    h.opened.clear();
+    QTest::keyClick(form.FileView1(), Qt::Key_S);
+    QCOMPARE(h.opened.size(), size_t{1});
+    QCOMPARE(h.opened[0].image, Path("low.kdl"));
+
+    // F5 reads the folder and its sub-folders (once opened in the tree) again at once.
+    form.FolderView1()->expand(form.FolderView1()->currentIndex());
+    QVERIFY(QFile::remove(Path("A.KDL")));
+    QVERIFY(QDir(dir_.path()).mkdir("NEWSUB"));
+    QTest::keyClick(form.FileView1(), Qt::Key_F5);
+    QVERIFY(!Listed(form, "A.KDL"));
+    QVERIFY(Listed(form, "NEWSUB"));
+    const QAbstractItemModel& tree = *form.FolderView1()->model();
+    const QModelIndex here = form.FolderView1()->currentIndex();
+    QStringList children;
+    for (int r = 0; r < tree.rowCount(here); ++r) children << tree.index(r, 0, here).data().toString();
+    QVERIFY2(children.contains("NEWSUB"), qPrintable(children.join(',')));
+    QCOMPARE(form.SelectedPath(), Path("low.kdl"));
+  }
+
   void escapeAsksBeforeQuitting() {
     Harness h(dir_.path());
     TMainForm form(h.context, h.options);
@@ -400,6 +457,58 @@ class MainFormTest : public QObject {
     form.DeleteSelected();
     QVERIFY(!QFileInfo::exists(Path("SUB")));
     QVERIFY(trash.exists("SUB"));
+  }
+
+  // Qt puts "files" and "info" into the working directory when the user's trash cannot be made.
+  void deleteMovesToATrashOrNowhere() {
+    QTemporaryDir cwd;
+    QVERIFY(cwd.isValid());
+    const QString before = QDir::currentPath();
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    const auto restore = qScopeGuard([&] {
+      QDir::setCurrent(before);
+      qputenv("XDG_DATA_HOME", savedData);
+    });
+    QDir::setCurrent(cwd.path());
+    Harness h(dir_.path());
+    TMainForm form(h.context, h.options);
+
+    // An account without its data folder: the folder and the trash in it are made, for the owner only.
+    const QString data = QDir(trash_.path()).filePath("fresh/.local/share");
+    qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+    Select(form, {"A.KDL"});
+    h.dialogs.answers = {kdl::Answer::kYes};
+    form.DeleteSelected();
+    QVERIFY(!QFile::exists(Path("A.KDL")));
+    QVERIFY(QFile::exists(data + "/Trash/files/A.KDL"));
+    QVERIFY(QFile::exists(data + "/Trash/info/A.KDL.trashinfo"));
+    QCOMPARE(QFileInfo(data).permissions() & (QFile::ReadGroup | QFile::ReadOther), QFile::Permissions());
+
+    // A data folder that cannot be made: the file stays where it is, and the user is told.
+    const QString blocker = QDir(trash_.path()).filePath("blocker");
+    QVERIFY(kdlwtest::WriteFileBytes(blocker, "a file where a folder should be"));
+    qputenv("XDG_DATA_HOME", (blocker + "/share").toLocal8Bit());
+    Select(form, {"low.kdl"});
+    h.dialogs.answers = {kdl::Answer::kYes};
+    form.DeleteSelected();
+    QVERIFY(QFile::exists(Path("low.kdl")));
+    QCOMPARE(h.dialogs.records.back().icon, kdl::Icon::kStop);
+    QVERIFY(h.dialogs.records.back().text.contains(QStringLiteral("ごみ箱に移動できませんでした")));
+    QVERIFY(Listed(form, "low.kdl"));
+
+    QCOMPARE(QDir(cwd.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+  }
+
+  void aboutBoxNamesTheVersionAndItsReleaseDate() {
+    kdlw::TAboutBox box;
+    const QString line = box.findChild<QLabel*>("Version")->text();
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^Version \\d+\\.\\d+\\.\\d+　(\\d{4})年(\\d{1,2})月(\\d{1,2})日$"))
+            .match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    const QDate released(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    QVERIFY(released.isValid());
+    QVERIFY(released.year() >= 2026);
   }
 
   void commandLineOpensTheFileThenFinishes() {

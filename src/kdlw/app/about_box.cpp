@@ -1,5 +1,6 @@
 #include "kdlw/app/about_box.h"
 
+#include <QDate>
 #include <QFrame>
 #include <QGridLayout>
 #include <QLabel>
@@ -11,8 +12,16 @@
 #ifndef KDLW_VERSION
 #define KDLW_VERSION "0.0.0"
 #endif
+#ifndef KDLW_RELEASE_DATE
+#define KDLW_RELEASE_DATE "1970-01-01"
+#endif
 
 namespace kdlw {
+
+QString TAboutBox::VersionLine() {
+  const QDate released = QDate::fromString(QStringLiteral(KDLW_RELEASE_DATE), Qt::ISODate);
+  return QStringLiteral("Version " KDLW_VERSION "　") + released.toString(QStringLiteral("yyyy年M月d日"));
+}
 
 TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("AboutBox"));
@@ -26,7 +35,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   icon->setFixedSize(41, 41);
   auto* product = new QLabel(QStringLiteral("カドローン for Ｗｉｎdows"), panel);
   product->setObjectName(QStringLiteral("ProductName"));
-  auto* version = new QLabel(QStringLiteral("Version " KDLW_VERSION), panel);
+  auto* version = new QLabel(VersionLine(), panel);
   version->setObjectName(QStringLiteral("Version"));
   auto* comments = new QLabel(QStringLiteral("ＫＤＬＷはフリーソフトです"), panel);
   comments->setObjectName(QStringLiteral("Comments"));

@@ -1,4 +1,4 @@
-// The version box: the program's icon and name, its version and a line about its licence.
+// The version box: the program's icon and name, its version and release date, and a line about its licence.
 #pragma once
 
 #include <QDialog>
@@ -10,6 +10,9 @@ class TAboutBox : public QDialog {
 
  public:
   explicit TAboutBox(QWidget* parent = nullptr);
+
+  // "Version X.Y.Z" and the release date.
+  static QString VersionLine();
 };
 
 }  // namespace kdlw

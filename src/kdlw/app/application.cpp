@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 #include "common/ini.h"
 #include "kdlw/app/app_context.h"
@@ -16,6 +19,7 @@
 #include "kdlw/browse/kdl_form.h"
 #include "kdlw/common/app_icon.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/japanese.h"
 #include "kdlw/components/folder_view.h"
 
 namespace kdlw {
@@ -30,13 +34,41 @@ constexpr const char* kScreenshotVariable = "KDLW_SCREENSHOT";
 // "archive:N" line N (from 1) selected in the archive window the program was started with.
 constexpr const char* kScreenshotOpenVariable = "KDLW_SCREENSHOT_OPEN";
 constexpr int kScreenshotDelayMs = 1500;
+constexpr int kScreenshotPollMs = 200;
+constexpr int kScreenshotPatienceMs = 8000;
 constexpr int kScreenshotOpenDelayMs = 300;
 
+// The window as the desktop shows it, with the frame and title bar its window manager draws; without a
+// window manager (or a screen to grab from) the window's inside.
+QPixmap Picture(QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  QScreen* screen = window.screen();
+  if (screen != nullptr && frame != window.geometry() && frame.contains(window.geometry())) {
+    QPixmap picture = screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (picture.size() == frame.size()) return picture;
+  }
+  return window.grab();
+}
+
 void ScheduleScreenshot(TMainForm& form, const QString& file) {
-  QTimer::singleShot(kScreenshotDelayMs, &form, [&form, file] {
+  // A busy machine may take a while to map and frame the window: the picture waits for its frame, within
+  // reason (there may be no window manager to draw one).
+  auto* poll = new QTimer(&form);
+  auto* clock = new QElapsedTimer;
+  poll->setInterval(kScreenshotPollMs);
+  QObject::connect(poll, &QTimer::timeout, &form, [&form, file, poll, clock] {
     QWidget* front = QApplication::activeModalWidget();
-    const bool saved = (front != nullptr ? front : &form)->grab().save(file, "PNG");
-    QCoreApplication::exit(saved ? 0 : 2);
+    QWidget& shown = front != nullptr ? *front : form;
+    const bool framed = shown.isVisible() && shown.windowHandle() != nullptr &&
+                        shown.windowHandle()->isExposed() && shown.frameGeometry() != shown.geometry();
+    if (!framed && clock->elapsed() < kScreenshotPatienceMs) return;
+    poll->stop();
+    delete clock;
+    QCoreApplication::exit(Picture(shown).save(file, "PNG") ? 0 : 2);
+  });
+  QTimer::singleShot(kScreenshotDelayMs, poll, [poll, clock] {
+    clock->start();
+    poll->start();
   });
 }
 
@@ -68,6 +100,7 @@ void ScheduleScreenshotWindow(TMainForm& form, ImageWindows& windows, ArchiveWin
 
 int RunApplication(int argc, char** argv) {
   QApplication app(argc, argv);
+  InstallJapanese(app);
   QGuiApplication::setDesktopFileName(QStringLiteral("kdlw"));
   QApplication::setWindowIcon(AppIcon());
   QApplication::setFont(JapaneseUiFont(12));

@@ -42,6 +42,11 @@ void TMainForm::RefreshIfChanged() {
   context_.work.image.listChanged = false;
 }
 
+void TMainForm::Refresh() {
+  fileView1_->Relist();
+  folderView1_->RefreshSelected();
+}
+
 void TMainForm::Open() {
   const int kind = GetFname();
   WorkArea& work = context_.work;

@@ -18,6 +18,7 @@
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 #include "kdlw/components/splitter.h"
+#include "kdlw/image/form_support.h"
 
 namespace kdlw {
 namespace {
@@ -63,9 +64,9 @@ TMainForm::TMainForm(AppContext& context, MainFormOptions options, QWidget* pare
   column->addWidget(panel1_);
   column->addWidget(splitter1_, 1);
   setCentralWidget(central);
-  stsKDSts_ = statusBar();
-  stsKDSts_->setObjectName(QStringLiteral("stsKDSts"));
+  stsKDSts_ = MakeSimpleStatusBar(this, "stsKDSts");
   stsKDSts_->setSizeGripEnabled(true);
+  setStatusBar(stsKDSts_);
 
   folderView1_->SetFileView(fileView1_);
   fileView1_->SetIsExecute(false);
@@ -93,6 +94,8 @@ TMainForm::TMainForm(AppContext& context, MainFormOptions options, QWidget* pare
     FolderView1Change(TreeFolder());
   }
   UpdateCommandStates();
+  // The keys work on the file list from the start.
+  fileView1_->setFocus();
 }
 
 TMainForm::~TMainForm() { qApp->removeEventFilter(this); }
@@ -219,6 +222,9 @@ bool TMainForm::HandleKey(int key) {
       return true;
     case Qt::Key_Z:
       CreateOrUpdateArchive();
+      return true;
+    case Qt::Key_F5:
+      Refresh();
       return true;
     default:
       return false;

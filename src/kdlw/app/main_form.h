@@ -56,6 +56,8 @@ class TMainForm : public QMainWindow {
   void AskQuit();
   // Re-lists the folder when a command changed files in it.
   void RefreshIfChanged();
+  // Reads the shown folder and its sub-folders again (F5).
+  void Refresh();
 
   // Handles a key as the window's own before any control sees it; true when it was a command key.
   bool HandleKey(int key);

@@ -26,8 +26,8 @@ ArchiveWindows::~ArchiveWindows() {
 
 void ArchiveWindows::Install() {
   WindowHooks& hooks = context_.windows;
-  hooks.archive = [this](QWidget*) { archive_->Run(); };
-  hooks.archiveDialog = [this](QWidget*) { archiveDialog_->Run(); };
+  hooks.archive = [this](QWidget* parent) { archive_->Run(parent); };
+  hooks.archiveDialog = [this](QWidget* parent) { archiveDialog_->Run(parent); };
 }
 
 }  // namespace kdlw

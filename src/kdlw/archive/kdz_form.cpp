@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -13,9 +14,11 @@
 #include "archive/archive.h"
 #include "common/sjis.h"
 #include "kdlw/archive/kzi_form.h"
+#include "kdlw/archive/not_archive.h"
 #include "kdlw/browse/copy_form.h"
 #include "kdlw/browse/kdl_form.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/common/tool_button.h"
 #include "kdlw/components/system_menu.h"
 #include "kdlw/image/form_support.h"
@@ -75,9 +78,12 @@ void TKDZForm::BuildControls() {
   listBox1_->setSelectionMode(QAbstractItemView::SingleSelection);
   sbKDZ_ = MakeSimpleStatusBar(this, "sbKDZ");
 
+  menuBar1_ = new QMenuBar(this);
+  menuBar1_->setObjectName(QStringLiteral("MenuBar1"));
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
+  column->setMenuBar(menuBar1_);
   column->addWidget(panel1_);
   column->addWidget(listBox1_, 1);
   column->addWidget(sbKDZ_);
@@ -90,6 +96,8 @@ void TKDZForm::BuildControls() {
   systemMenu1_->AddItem(QStringLiteral("ラベル(&L)"), [this] { sbLabelClick(); });
   systemMenu1_->AddItem(QStringLiteral("KDL出力(&X)"), [this] { sbKDLClick(); });
   systemMenu1_->AttachTo(panel1_);
+  systemMenu1_->AttachTo(sbKDZ_);
+  systemMenu1_->AddToMenuBar(menuBar1_, kWindowMenuTitle);
 
   connect(sbSel_, &QToolButton::clicked, this, &TKDZForm::sbSelClick);
   connect(sbRestore_, &QToolButton::clicked, this, &TKDZForm::sbRestoreClick);
@@ -102,9 +110,12 @@ void TKDZForm::BuildControls() {
 
 QString TKDZForm::MainFolder() const { return context_.mainFolder ? context_.mainFolder() : QString(); }
 
-bool TKDZForm::Run() {
+bool TKDZForm::Run(QWidget* owner) {
+  owner_ = owner;
   if (!Open()) return false;
+  PlaceOver(this, owner);
   setWindowModality(Qt::ApplicationModal);
+  listBox1_->setFocus();
   show();
   raise();
   activateWindow();
@@ -120,7 +131,11 @@ bool TKDZForm::Open() {
   setWindowTitle(FromUtf8(archive.path));
   listBox1_->clear();
   sbKDZ_->clearMessage();
-  if (kdl::OpenArchive(archive, archive.path) < 0) return false;
+  const int messages = context_.prompter.MessagesShown();
+  if (kdl::OpenArchive(archive, archive.path) < 0) {
+    SayIfNotAnArchive(context_, messages, archive.path, owner_);
+    return false;
+  }
   ListArchive();
   return true;
 }
@@ -146,7 +161,7 @@ bool TKDZForm::PositionOnSelected() {
 void TKDZForm::sbSelClick() {
   if (SelectedIndex() < 0 || links_.browse == nullptr || !PositionOnSelected()) return;
   hide();
-  links_.browse->Run();
+  links_.browse->Run(this);
   // Shown again as it was: opening and listing happen only in Run, so the archive stays open and the list
   // and its selection stay as they are.
   show();
@@ -161,13 +176,13 @@ void TKDZForm::sbRestoreClick() {
     if (links_.archiveDialog == nullptr) return;
     work.openCloseFlags = 0;
     work.dialogMode = kdl::kModeRestoreWithSkip;
-    links_.archiveDialog->Run();
+    links_.archiveDialog->Run(this);
     return;
   }
   if (links_.imageDialog == nullptr || !PositionOnSelected()) return;
   work.dialogMode = kdl::kModeRestoreWithSkip;
   SetImageFlags(work);
-  links_.imageDialog->Run();
+  links_.imageDialog->Run(this);
 }
 
 void TKDZForm::sbCopyClick() {
@@ -183,7 +198,7 @@ void TKDZForm::sbCopyClick() {
     SetImageFlags(work);
   }
   links_.copy->SetSelection(nullptr, {});
-  links_.copy->Run();
+  links_.copy->Run(this);
 }
 
 void TKDZForm::sbLabelClick() {
@@ -192,13 +207,13 @@ void TKDZForm::sbLabelClick() {
   if (SelectedIndex() < 0) {
     if (links_.archiveDialog == nullptr) return;
     work.openCloseFlags = 0;
-    links_.archiveDialog->Run();
+    links_.archiveDialog->Run(this);
     return;
   }
   const int row = SelectedIndex();
   if (links_.imageDialog == nullptr || !PositionOnSelected()) return;
   SetImageFlags(work);
-  links_.imageDialog->Run();
+  links_.imageDialog->Run(this);
   if (work.dialogResult != 0) {
     ListArchive();
     listBox1_->setCurrentRow(row);

@@ -9,6 +9,7 @@
 
 class QEventLoop;
 class QListWidget;
+class QMenuBar;
 class QStatusBar;
 class QToolButton;
 
@@ -36,9 +37,9 @@ class TKDZForm : public QWidget {
   TKDZForm(AppContext& context, ArchiveWindowLinks links, QWidget* parent = nullptr);
   ~TKDZForm() override;
 
-  // Opens the work area's archive and shows the window modally until it closes. False when the archive
-  // could not be opened (the window is then not shown).
-  bool Run();
+  // Opens the work area's archive and shows the window modally over `owner` until it closes. False when the
+  // archive could not be opened (the window is then not shown).
+  bool Run(QWidget* owner = nullptr);
   // The opening alone: opens the archive and lists it.
   bool Open();
   // Rebuilds the list from the open archive.
@@ -52,6 +53,8 @@ class TKDZForm : public QWidget {
 
   QListWidget* ListBox1() const { return listBox1_; }
   TSystemMenu* SystemMenu1() const { return systemMenu1_; }
+  // The window's menu bar: its window menu first; more menus may follow.
+  QMenuBar* MenuBar1() const { return menuBar1_; }
   QStatusBar* StatusBar() const { return sbKDZ_; }
 
  protected:
@@ -71,7 +74,10 @@ class TKDZForm : public QWidget {
   AppContext& context_;
   ArchiveWindowLinks links_;
   QEventLoop* loop_ = nullptr;
+  // The window this one was opened over (the main window), where a failure to open is told.
+  QWidget* owner_ = nullptr;
 
+  QMenuBar* menuBar1_ = nullptr;
   QWidget* panel1_ = nullptr;
   QToolButton* sbSel_ = nullptr;
   QToolButton* sbRestore_ = nullptr;

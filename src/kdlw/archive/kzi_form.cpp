@@ -17,7 +17,9 @@
 #include "archive/archive_runs.h"
 #include "archive/messages.h"
 #include "common/sjis.h"
+#include "kdlw/archive/not_archive.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/image/form_support.h"
 #include "kdlw/image/kdi_form.h"
 
@@ -30,6 +32,10 @@ const QString kLabelsCaption = QStringLiteral("カドローン（ＫＤＺ）ラ
 const QString kRunCaption = QStringLiteral("実行(&G)");
 const QString kCancelCaption = QStringLiteral("キャンセル(&C)");
 const QString kFileFilter = QStringLiteral("カドローン(*.KDZ) (*.KDZ *.kdz);;全てのファイル(*.*) (*)");
+// The dialog's client area by design; the fonts may ask for more, never for less.
+constexpr QSize kDesignSize(474, 199);
+constexpr int kEditMargins = 10;
+constexpr int kSpacing = 6;
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
   auto* button = new QPushButton(text, parent);
@@ -43,7 +49,10 @@ QLineEdit* MakeEdit(QWidget* parent, const char* name) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setFont(JapaneseFixedFont(16));
-  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 41);
+  // Room for a whole label line: 40 half-width columns, and the edit's own margins.
+  edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('M')) *
+                            static_cast<int>(kdl::kArchiveLabelLength) +
+                        kEditMargins);
   return edit;
 }
 
@@ -79,7 +88,7 @@ void TKZIForm::BuildControls() {
   label2_->setObjectName(QStringLiteral("Label2"));
   lblStatus_ = new QLabel(this);
   lblStatus_->setObjectName(QStringLiteral("lblStatus"));
-  lblStatus_->setMinimumSize(273, 25);
+  lblStatus_->setMinimumHeight(25);
   eFName_ = MakeEdit(this, "eFName");
   btnRef_ = MakeButton(this, "btnRef", QStringLiteral("参照(&R)"));
   for (int i = 0; i < kdl::kArchiveLabelCount; ++i) {
@@ -102,12 +111,19 @@ void TKZIForm::BuildControls() {
   buttons->addWidget(lblStatus_, 1);
   buttons->addWidget(btnGo_);
   buttons->addWidget(btnCancel_);
+  grid->addLayout(buttons, 3, 0, 1, 3);
+  grid->setContentsMargins(8, 8, 8, 4);
+  // Set here: a layout inside another takes the outer one's spacing, which is none.
+  grid->setSpacing(kSpacing);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(4, 1);
+  // The status bar runs along the whole foot of the dialog, as a status bar does.
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(10, 10, 10, 0);
-  column->addLayout(grid);
-  column->addLayout(buttons);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addLayout(grid, 1);
   column->addWidget(sbStatus_);
-  column->setSizeConstraint(QLayout::SetFixedSize);
+  setFixedSize(column->sizeHint().expandedTo(kDesignSize));
 
   connect(btnRef_, &QPushButton::clicked, this, &TKZIForm::btnRefClick);
   connect(btnGo_, &QPushButton::clicked, this, &TKZIForm::btnGoClick);
@@ -116,12 +132,13 @@ void TKZIForm::BuildControls() {
 
 QString TKZIForm::MainFolder() const { return context_.mainFolder ? context_.mainFolder() : QString(); }
 
-void TKZIForm::Run() {
-  Prepare();
+void TKZIForm::Run(QWidget* owner) {
+  if (!Prepare(owner)) return;
+  PlaceOver(this, owner);
   exec();
 }
 
-void TKZIForm::Prepare() {
+bool TKZIForm::Prepare(QWidget* owner) {
   kdl::ImageWork& work = context_.work.image;
   kdl::ArchiveState& archive = context_.work.archive;
   work.busy = false;
@@ -142,10 +159,15 @@ void TKZIForm::Prepare() {
   if (!archive.path.empty()) {
     eFName_->setText(FromUtf8(archive.path));
     std::string status;
-    if (kdl::ShowArchiveSummary(archive, archive.path, work.openCloseFlags, status) >= 0) {
-      shownLabels_ = archive.labelTexts;
-      for (size_t i = 0; i < eLabel_.size(); ++i) eLabel_[i]->setText(FromSjis(shownLabels_[i]));
+    const int messages = context_.prompter.MessagesShown();
+    if (kdl::ShowArchiveSummary(archive, archive.path, work.openCloseFlags, status) < 0) {
+      // Nothing can be done with an archive that cannot be read.
+      SayIfNotAnArchive(context_, messages, archive.path, owner);
+      work.dialogResult = -1;
+      return false;
     }
+    shownLabels_ = archive.labelTexts;
+    for (size_t i = 0; i < eLabel_.size(); ++i) eLabel_[i]->setText(FromSjis(shownLabels_[i]));
     lblStatus_->setText(FromUtf8(status));
   } else {
     eFName_->clear();
@@ -172,6 +194,7 @@ void TKZIForm::Prepare() {
       setWindowTitle(kCreateCaption);
       break;
   }
+  return true;
 }
 
 void TKZIForm::SetLabelEditsReadOnly(bool readOnly) {
@@ -273,7 +296,10 @@ int32_t TKZIForm::RunImageDialog() {
   const int16_t count = context_.work.archive.header.count;
   lblStatus_->setText(FromUtf8(kdl::archive_text::Format(kdl::archive_text::kImageCount, count)) +
                       QStringLiteral("  ") + FromUtf8(work.currentImagePath));
-  imageDialog_.Run();
+  // The run's progress: the image that this round works on.
+  sbStatus_->showMessage(
+      FromUtf8(kdl::archive_text::Format(kdl::archive_text::kProcessing, work.currentImagePath.c_str())));
+  imageDialog_.Run(this);
   // The image dialog ends its own busy state; this dialog's run goes on.
   work.busy = true;
   work.cancelRequested = false;

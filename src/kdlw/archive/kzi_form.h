@@ -29,10 +29,11 @@ class TKZIForm : public QDialog {
   TKZIForm(AppContext& context, kdl::ImageState& image, TKDIForm& imageDialog, QWidget* parent = nullptr);
   ~TKZIForm() override;
 
-  // Prepares the dialog for the work area's dialog mode and runs it modally.
-  void Run();
-  // The preparation alone.
-  void Prepare();
+  // Prepares the dialog for the work area's dialog mode and runs it modally over `owner`. Returns at once
+  // when the archive it names cannot be opened.
+  void Run(QWidget* owner = nullptr);
+  // The preparation alone: false when the archive it names cannot be opened (the user has been told).
+  bool Prepare(QWidget* owner = nullptr);
 
   void btnRefClick();
   void btnGoClick();

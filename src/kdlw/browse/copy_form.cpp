@@ -19,12 +19,16 @@
 #include <QVBoxLayout>
 
 #include "archive/archive_runs.h"
+#include "kdlw/archive/not_archive.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/components/folder_view.h"
 #include "kdlw/image/form_support.h"
 
 namespace kdlw {
 namespace {
+
+constexpr int kSpacing = 6;
 
 const QString kCaption = QStringLiteral("FILE Copy");
 const QString kTargetCaption = QStringLiteral("Copy");
@@ -34,7 +38,6 @@ const QString kCannotCreate = QStringLiteral("コピー先ディレクトリが�
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text) {
   auto* button = new QPushButton(text, parent);
   button->setObjectName(QString::fromLatin1(name));
-  button->setAutoDefault(false);
   return button;
 }
 
@@ -93,6 +96,8 @@ void TCopyForm::BuildControls() {
   cbDirectory_->setObjectName(QStringLiteral("cbDirectory"));
   btnGo_ = MakeButton(this, "btnGo", QStringLiteral("実行(&G)"));
   btnCancel_ = MakeButton(this, "btnCancel", QStringLiteral("キャンセル(&C)"));
+  // Enter runs the copy from anywhere in the dialog but the Cancel button.
+  btnGo_->setDefault(true);
   lblFile_ = new QLabel(this);
   lblFile_->setObjectName(QStringLiteral("lblFile"));
   pbCopy_ = new QProgressBar(this);
@@ -117,12 +122,19 @@ void TCopyForm::BuildControls() {
   auto* middle = new QHBoxLayout;
   middle->addLayout(left, 1);
   middle->addLayout(right);
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(10, 10, 10, 6);
+  // Set here: a layout inside another takes the outer one's spacing, which is none.
+  body->setSpacing(kSpacing);
+  body->addLayout(target);
+  body->addLayout(middle, 1);
+  body->addWidget(lblFile_);
+  body->addWidget(pbCopy_);
+  // The status bar runs along the whole foot of the dialog.
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(10, 10, 10, 0);
-  column->addLayout(target);
-  column->addLayout(middle, 1);
-  column->addWidget(lblFile_);
-  column->addWidget(pbCopy_);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addLayout(body, 1);
   column->addWidget(sbStatus_);
   resize(460, 420);
 
@@ -137,8 +149,9 @@ void TCopyForm::SetSelection(const kdl::DirectoryTable* current, std::vector<kdl
   items_ = std::move(items);
 }
 
-void TCopyForm::Run() {
+void TCopyForm::Run(QWidget* owner) {
   Prepare();
+  PlaceOver(this, owner);
   exec();
 }
 
@@ -241,12 +254,16 @@ int32_t TCopyForm::RunJob(const std::filesystem::path& target) {
       return kdl::CopySelection(image_, *current_, items_, target, flatten_, policy_);
     case kCopyWholeImage:
       return kdl::CopyWholeImage(image_, target, flatten_, policy_);
-    case kCopyAllImages:
-      return kdl::CopyAllImages(
+    case kCopyAllImages: {
+      const int messages = context_.prompter.MessagesShown();
+      const int32_t result = kdl::CopyAllImages(
           context_.work.archive, image_, target, flatten_, policy_, work.openCloseFlags,
           [this](std::string_view text) {
             lblFile_->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
           });
+      if (result < 0) SayIfNotAnArchive(context_, messages, context_.work.archive.path, this);
+      return result;
+    }
     default:
       return -1;
   }

@@ -38,8 +38,8 @@ class TCopyForm : public QDialog {
   // The browse list a kind-0 job copies from: the directory it shows and its items in list order. The table
   // must outlive the job.
   void SetSelection(const kdl::DirectoryTable* current, std::vector<kdl::SelectionItem> items);
-  // Prepares and shows the dialog modally.
-  void Run();
+  // Prepares and shows the dialog modally over `owner`.
+  void Run(QWidget* owner = nullptr);
   void Prepare();
 
   void btnGoClick();

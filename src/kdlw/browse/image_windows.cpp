@@ -27,14 +27,14 @@ ImageWindows::~ImageWindows() {
 
 void ImageWindows::Install() {
   WindowHooks& hooks = context_.windows;
-  hooks.browse = [this](QWidget*) { browse_->Run(); };
-  hooks.imageDialog = [this](QWidget*) { imageDialog_->Run(); };
-  hooks.copy = [this](QWidget*) {
+  hooks.browse = [this](QWidget* parent) { browse_->Run(parent); };
+  hooks.imageDialog = [this](QWidget* parent) { imageDialog_->Run(parent); };
+  hooks.copy = [this](QWidget* parent) {
     // A copy started from the main window has no browse list to copy a selection from.
     copy_->SetSelection(nullptr, {});
-    copy_->Run();
+    copy_->Run(parent);
   };
-  hooks.viewer = [this](QWidget*) { viewer_->Run(); };
+  hooks.viewer = [this](QWidget* parent) { viewer_->Run(parent); };
 }
 
 kdl::DriveSettings LoadDriveSettings() {

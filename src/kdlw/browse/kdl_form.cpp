@@ -1,10 +1,10 @@
 #include "kdlw/browse/kdl_form.h"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -13,7 +13,9 @@
 #include <algorithm>
 
 #include "browse/fat.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/common/tool_button.h"
 #include "kdlw/components/splitter.h"
 #include "kdlw/components/system_menu.h"
@@ -43,7 +45,12 @@ TKDLForm::TKDLForm(AppContext& context, QWidget* parent)
   setFont(JapaneseUiFont(12));
   resize(600, 430);
   BuildControls();
-  openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  opener_ = new DesktopOpener(this);
+  openUrl = [this](const QUrl& url) {
+    const QString file = url.toLocalFile();
+    opener_->Open(file, [this, file] { SayNoProgramFor(file); });
+    return true;
+  };
   keys_ = new KeyPreview(this, [this](QKeyEvent* key, QWidget* target) { return HandleKey(key, target); });
 }
 
@@ -100,9 +107,12 @@ void TKDLForm::BuildControls() {
   splitter1_->setSizes({kTreeWidth, width() - kTreeWidth});
   statusBar1_ = MakeSimpleStatusBar(this, "StatusBar1");
 
+  menuBar1_ = new QMenuBar(this);
+  menuBar1_->setObjectName(QStringLiteral("MenuBar1"));
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
+  column->setMenuBar(menuBar1_);
   column->addWidget(panel1_);
   column->addWidget(splitter1_, 1);
   column->addWidget(statusBar1_);
@@ -116,6 +126,8 @@ void TKDLForm::BuildControls() {
   systemMenu1_->AddItem(QStringLiteral("ラベル(&L)"), [this] { LabelCommand(); });
   systemMenu1_->AddItem(QStringLiteral("開く(&O)"), [this] { OpenSelectedItem(); });
   systemMenu1_->AttachTo(panel1_);
+  systemMenu1_->AttachTo(statusBar1_);
+  systemMenu1_->AddToMenuBar(menuBar1_, kWindowMenuTitle);
 
   connect(sbRestore_, &QToolButton::clicked, this, &TKDLForm::RestoreCommand);
   connect(sbCopy_, &QToolButton::clicked, this, &TKDLForm::CopyCommand);
@@ -134,9 +146,12 @@ void TKDLForm::SetWindows(TKDIForm* imageDialog, TCopyForm* copy, TViewForm* vie
   viewer_ = viewer;
 }
 
-int TKDLForm::Run() {
+int TKDLForm::Run(QWidget* owner) {
   if (!Open()) return -1;
+  PlaceOver(this, owner);
   setWindowModality(Qt::ApplicationModal);
+  // The keys work on the list from the start.
+  listView1_->setFocus();
   show();
   raise();
   activateWindow();

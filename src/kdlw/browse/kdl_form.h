@@ -16,6 +16,7 @@
 #include "kdlw/app/app_context.h"
 
 class QEventLoop;
+class QMenuBar;
 class QStatusBar;
 class QTemporaryDir;
 class QToolButton;
@@ -24,6 +25,7 @@ class QTreeWidgetItem;
 
 namespace kdlw {
 
+class DesktopOpener;
 class KeyPreview;
 class TCopyForm;
 class TKDIForm;
@@ -45,9 +47,9 @@ class TKDLForm : public QWidget {
   // The windows the commands open.
   void SetWindows(TKDIForm* imageDialog, TCopyForm* copy, TViewForm* viewer);
 
-  // Opens the work area's image and shows the window modally until it closes. 1 when it was shown, -1 when
-  // the image could not be opened (the work area's dialog result is then -1 too).
-  int Run();
+  // Opens the work area's image and shows the window modally over `owner` until it closes. 1 when it was
+  // shown, -1 when the image could not be opened (the work area's dialog result is then -1 too).
+  int Run(QWidget* owner = nullptr);
   // The opening alone: reads the image, its directory tree and its root. False when it cannot be opened.
   bool Open();
 
@@ -71,10 +73,14 @@ class TKDLForm : public QWidget {
   QTreeWidget* TreeView1() const { return treeView1_; }
   QTreeWidget* ListView1() const { return listView1_; }
   TSystemMenu* SystemMenu1() const { return systemMenu1_; }
+  // The window's menu bar: its window menu first; more menus may follow.
+  QMenuBar* MenuBar1() const { return menuBar1_; }
   // The temporary copy of the file last opened with the desktop's program; empty when none.
   const QString& TempFile() const { return tempFile_; }
-  // Asks the desktop to open a file; QDesktopServices unless replaced.
+  // Asks the desktop to open a file; the opener below unless replaced.
   std::function<bool(const QUrl&)> openUrl;
+  // Opens files with the desktop's programs and says when the desktop has none for a file.
+  DesktopOpener& Opener() { return *opener_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -91,6 +97,7 @@ class TKDLForm : public QWidget {
   void ShowFile(const kdl::ListItem& item);
   void OpenWithDesktop(const kdl::ListItem& item);
   void RememberTempFile(const QString& name);
+  void SayNoProgramFor(const QString& file);
   // Runs a dialog of the image with the work area's mode and flags set for it, restored afterwards.
   void RunImageDialog(int32_t mode);
 
@@ -107,7 +114,9 @@ class TKDLForm : public QWidget {
   QString tempFile_;
   std::unique_ptr<QTemporaryDir> tempDir_;
   QEventLoop* loop_ = nullptr;
+  DesktopOpener* opener_ = nullptr;
 
+  QMenuBar* menuBar1_ = nullptr;
   QWidget* panel1_ = nullptr;
   QToolButton* sbRestore_ = nullptr;
   QToolButton* sbCopy_ = nullptr;

@@ -43,7 +43,7 @@ void TKDLForm::ShowFile(const kdl::ListItem& item) {
   context_.work.viewerMode = kViewerFile;
   // The browse window steps aside while the viewer is up and comes back as it was, without reading again.
   hide();
-  viewer_->Run();
+  viewer_->Run(this);
   context_.work.viewerMode = viewerMode;
   show();
   raise();
@@ -71,6 +71,13 @@ void TKDLForm::OpenWithDesktop(const kdl::ListItem& item) {
   statusBar1_->clearMessage();
 }
 
+void TKDLForm::SayNoProgramFor(const QString& file) {
+  context_.dialogs.Message(
+      isVisible() ? this : nullptr, FromUtf8(std::string(kdl::kCaptionImage)),
+      QStringLiteral("%1 を開くプログラムが見つかりません").arg(QFileInfo(file).fileName()),
+      kdl::Buttons::kOk, kdl::Icon::kStop);
+}
+
 void TKDLForm::RememberTempFile(const QString& name) {
   // A program that still has the previous copy open may keep it; that copy then stays until the folder goes.
   if (!tempFile_.isEmpty()) QFile::remove(tempFile_);
@@ -92,7 +99,7 @@ void TKDLForm::CopyCommand() {
   work.dialogMode = any ? kCopySelection : kCopyWholeImage;
   work.openCloseFlags = 0;
   copy_->SetSelection(&current_, std::move(selection));
-  copy_->Run();
+  copy_->Run(this);
   work.dialogMode = mode;
   work.openCloseFlags = flags;
 }
@@ -121,7 +128,7 @@ void TKDLForm::RunImageDialog(int32_t mode) {
   work.dialogMode = mode;
   // The image is open here and stays open.
   work.openCloseFlags = 0;
-  imageDialog_->Run();
+  imageDialog_->Run(this);
   work.dialogMode = savedMode;
   work.openCloseFlags = savedFlags;
 }

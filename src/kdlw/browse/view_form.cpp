@@ -15,7 +15,9 @@
 
 #include "archive/archive.h"
 #include "image/listing.h"
+#include "kdlw/archive/not_archive.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/common/tool_button.h"
 #include "kdlw/image/form_support.h"
 
@@ -25,6 +27,7 @@ namespace {
 const QString kCloseCaption = QStringLiteral("閉じる(&E)");
 const QString kStopCaption = QStringLiteral("中断");
 const QString kTitle = QStringLiteral("ViewForm");
+const QString kPartialMark = QStringLiteral("  （中断・一部のみ表示）");
 // Ctrl+B scrolls the last line up to this many lines from the top of the view.
 constexpr int kEndMargin = 20;
 
@@ -93,8 +96,9 @@ void TViewForm::SetFile(const kdl::DirectoryTable* table, size_t index, kdl::Vie
   mode_ = mode;
 }
 
-void TViewForm::Run() {
+void TViewForm::Run(QWidget* owner) {
   Prepare();
+  PlaceOver(this, owner);
   QTimer::singleShot(0, this, &TViewForm::Fill);
   exec();
 }
@@ -107,6 +111,8 @@ void TViewForm::Prepare() {
   sbClose_->setEnabled(true);
   sbFile_->clearMessage();
   reView_->clear();
+  // The scrolling keys work on the text from the start.
+  reView_->setFocus();
 }
 
 void TViewForm::Fill() {
@@ -144,7 +150,14 @@ void TViewForm::FillFileView() {
   reView_->setPlainText(JoinLines(lines));
   CaretToStart();
   pbFile_->setValue(0);
-  setWindowTitle(kTitle + QStringLiteral(" : ") + FromUtf8(result.status));
+  QString title = kTitle + QStringLiteral(" : ") + FromUtf8(result.status);
+  // A view stopped with "中断" must not pass for the whole file.
+  if (result.stopped) {
+    title += kPartialMark;
+    sbFile_->showMessage(QStringLiteral("読込を中断しました : %1 行目までを表示しています")
+                             .arg(static_cast<qulonglong>(result.lines)));
+  }
+  setWindowTitle(title);
 }
 
 void TViewForm::FillListing(bool archive) {
@@ -157,8 +170,11 @@ void TViewForm::FillListing(bool archive) {
     ProgressScope progress(context_.prompter, pbFile_, sbFile_);
     if (archive) {
       setWindowTitle(FromUtf8(context_.work.archive.path) + QStringLiteral(" : TEST"));
-      kdl::ArchiveReport(context_.work.archive, image_, work.openCloseFlags,
-                         [&](const std::string& line) { lines << FromUtf8(line); });
+      const int messages = context_.prompter.MessagesShown();
+      if (kdl::ArchiveReport(context_.work.archive, image_, work.openCloseFlags,
+                             [&](const std::string& line) { lines << FromUtf8(line); }) < 0) {
+        SayIfNotAnArchive(context_, messages, context_.work.archive.path, this);
+      }
     } else {
       setWindowTitle(FromUtf8(work.currentImagePath) + QStringLiteral(" : TEST"));
       std::vector<std::string> listing;

@@ -33,8 +33,8 @@ class TViewForm : public QDialog {
 
   // The file the next file view shows: entry `index` of `table` (which must outlive the view).
   void SetFile(const kdl::DirectoryTable* table, size_t index, kdl::ViewMode mode);
-  // Prepares, shows modally and fills the text once shown.
-  void Run();
+  // Prepares, shows modally over `owner` and fills the text once shown.
+  void Run(QWidget* owner = nullptr);
   void Prepare();
   // Fills the text according to the work area's viewer mode.
   void Fill();

@@ -25,11 +25,14 @@
 #include "image/create.h"
 #include "image/restore.h"
 #include "kdlw/common/fonts.h"
+#include "kdlw/common/placement.h"
 #include "kdlw/image/drive_choices.h"
 #include "kdlw/image/form_support.h"
 
 namespace kdlw {
 namespace {
+
+constexpr int kSpacing = 6;
 
 const QString kFileFilter = QStringLiteral(
     "カドローン(*.kdl) (*.KDL *.kdl);;img ファイル(*.img) (*.img *.IMG);;全てのファイル(*.*) (*)");
@@ -128,12 +131,19 @@ void TKDIForm::BuildControls() {
   buttons->addStretch(1);
   buttons->addWidget(btnGo_);
   buttons->addWidget(btnCancel_);
+  auto* body = new QVBoxLayout;
+  body->setContentsMargins(10, 10, 10, 6);
+  // Set here: a layout inside another takes the outer one's spacing, which is none.
+  body->setSpacing(kSpacing);
+  body->addLayout(grid);
+  body->addWidget(lblStatus_);
+  body->addWidget(pbKDL_);
+  body->addLayout(buttons);
+  // The status bar runs along the whole foot of the dialog.
   auto* column = new QVBoxLayout(this);
-  column->setContentsMargins(10, 10, 10, 0);
-  column->addLayout(grid);
-  column->addWidget(lblStatus_);
-  column->addWidget(pbKDL_);
-  column->addLayout(buttons);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addLayout(body);
   column->addWidget(sbStatus_);
   column->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -150,8 +160,10 @@ void TKDIForm::SetDriveChoices(const QStringList& choices) {
 
 QString TKDIForm::MainFolder() const { return context_.mainFolder ? context_.mainFolder() : QString(); }
 
-void TKDIForm::Run() {
-  if (Prepare()) exec();
+void TKDIForm::Run(QWidget* owner) {
+  if (!Prepare()) return;
+  PlaceOver(this, owner);
+  exec();
 }
 
 bool TKDIForm::Prepare() {
@@ -405,10 +417,10 @@ void TKDIForm::RunCreate() {
   std::string typeLabel;
   int32_t length = 0;
   {
-    ProgressScope progress(context_.prompter, pbKDL_, sbStatus_);
+    // The type line shows as soon as the disk's type is known, while its tracks are being read.
+    ProgressScope progress(context_.prompter, pbKDL_, sbStatus_, lblStatus_);
     length = kdl::CreateImage(image_, layer, ToUtf8(*target), drive->driveNumber, labels, typeLabel);
   }
-  if (!typeLabel.empty()) lblStatus_->setText(FromUtf8(typeLabel));
   work.dialogResult = length;
   SetRunning(false);
   if (work.baseOffset == 0) work.listChanged = true;

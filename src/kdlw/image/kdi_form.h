@@ -37,9 +37,9 @@ class TKDIForm : public QDialog {
   TKDIForm(AppContext& context, kdl::ImageState& image, kdl::DriveSettings drives, QWidget* parent = nullptr);
   ~TKDIForm() override;
 
-  // Prepares the dialog for the work area's dialog mode and runs it modally. Returns at once, with dialog
-  // result -1, when the image's labels cannot be read.
-  void Run();
+  // Prepares the dialog for the work area's dialog mode and runs it modally over `owner`. Returns at once,
+  // with dialog result -1, when the image's labels cannot be read.
+  void Run(QWidget* owner = nullptr);
   // The preparation alone: false (dialog result -1) when the image's labels cannot be read.
   bool Prepare();
 
