@@ -91,8 +91,16 @@ chmod +x "$stage/session.sh"
 
 mkdir -p "$(dirname "$out")"
 rm -f "$out"
-HOME="$home" XDG_RUNTIME_DIR="$stage/run" QT_QPA_PLATFORM=xcb KDLW_SCREENSHOT="$out" \
-  KDLW_SCREENSHOT_OPEN="$open" xvfb-run -a -s "-screen 0 1024x768x24" \
-  "$stage/session.sh" "$stage/bin/kdlw" "${args[@]}"
+# A busy machine now and then shows the window before the window manager has framed it (exit status 3):
+# the picture is taken again, and the last one kept.
+for attempt in 1 2 3; do
+  status=0
+  HOME="$home" XDG_RUNTIME_DIR="$stage/run" QT_QPA_PLATFORM=xcb KDLW_SCREENSHOT="$out" \
+    KDLW_SCREENSHOT_OPEN="$open" xvfb-run -a -s "-screen 0 1024x768x24" \
+    "$stage/session.sh" "$stage/bin/kdlw" "${args[@]}" || status=$?
+  [ "$status" -eq 3 ] || break
+  echo "screenshot.sh: no window frame on attempt $attempt" >&2
+done
+[ "$status" -eq 0 ] || [ "$status" -eq 3 ]
 test -s "$out"
 echo "saved $out"

@@ -36,16 +36,20 @@ constexpr const char* kScreenshotOpenVariable = "KDLW_SCREENSHOT_OPEN";
 constexpr int kScreenshotDelayMs = 1500;
 constexpr int kScreenshotPollMs = 200;
 constexpr int kScreenshotPatienceMs = 8000;
+// The exit status of a picture saved without the window's frame (no window manager drew one in time).
+constexpr int kScreenshotWithoutFrame = 3;
 constexpr int kScreenshotOpenDelayMs = 300;
 
 // The window as the desktop shows it, with the frame and title bar its window manager draws; without a
-// window manager (or a screen to grab from) the window's inside.
-QPixmap Picture(QWidget& window) {
+// window manager (or a screen to grab from) the window's inside, and `framed` false.
+QPixmap Picture(QWidget& window, bool& framed) {
   const QRect frame = window.frameGeometry();
   QScreen* screen = window.screen();
+  framed = false;
   if (screen != nullptr && frame != window.geometry() && frame.contains(window.geometry())) {
     QPixmap picture = screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
-    if (picture.size() == frame.size()) return picture;
+    framed = picture.size() == frame.size();
+    if (framed) return picture;
   }
   return window.grab();
 }
@@ -64,7 +68,12 @@ void ScheduleScreenshot(TMainForm& form, const QString& file) {
     if (!framed && clock->elapsed() < kScreenshotPatienceMs) return;
     poll->stop();
     delete clock;
-    QCoreApplication::exit(Picture(shown).save(file, "PNG") ? 0 : 2);
+    bool withFrame = false;
+    if (!Picture(shown, withFrame).save(file, "PNG")) {
+      QCoreApplication::exit(2);
+    } else {
+      QCoreApplication::exit(withFrame ? 0 : kScreenshotWithoutFrame);
+    }
   });
   QTimer::singleShot(kScreenshotDelayMs, poll, [poll, clock] {
     clock->start();
@@ -146,11 +155,12 @@ int RunApplication(int argc, char** argv) {
     const QString open = qEnvironmentVariable(kScreenshotOpenVariable);
     if (!open.isEmpty()) ScheduleScreenshotWindow(form, imageWindows, archiveWindows, open);
   }
-  QApplication::exec();
+  // 0, unless a picture was asked for and could not be saved whole (see ScheduleScreenshot).
+  const int status = QApplication::exec();
   // Nothing may still reach the image windows once they go.
   context.windows = {};
   context.mainFolder = nullptr;
-  return 0;
+  return status;
 }
 
 }  // namespace kdlw
