@@ -158,10 +158,10 @@ bool ShouldReplace(CopyJob& job, const std::string& name, const struct stat& exi
 int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const std::string& targetText,
                       bool& complete) {
   ImageState& image = job.image;
-  const MediaGeometry& g = image.header.geometry;
+  const MediaGeometry& g = image.layout;
   const uint32_t size = entry.Size();
   const size_t clusterBytes =
-      std::min<size_t>(static_cast<size_t>(std::max<int16_t>(g.clusterSize, 1)), image.clusterBuffer.size());
+      std::min<size_t>(static_cast<size_t>(std::max(g.clusterSize, 1)), image.clusterBuffer.size());
   // The chain may use clusters 2..last, each once; anything else means a damaged or crafted disk.
   const int32_t highest = std::min<int32_t>(g.lastCluster, kChainEnd - 1);
   std::vector<bool> seen(static_cast<size_t>(std::max(highest + 1, 0)), false);

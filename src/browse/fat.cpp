@@ -20,7 +20,7 @@ constexpr size_t kLongNameUnits = 260;
 
 // The highest cluster number a chain may use: the disk's last cluster, and never a chain-end value.
 int32_t HighestCluster(const ImageState& image) {
-  return std::min<int32_t>(image.header.geometry.lastCluster, kChainEnd - 1);
+  return std::min<int32_t>(image.layout.lastCluster, kChainEnd - 1);
 }
 
 bool IsDataCluster(const ImageState& image, int32_t cluster) {
@@ -121,9 +121,9 @@ int32_t FatNext(ImageState& image, int32_t cluster) {
 }
 
 void ReadCluster(ImageState& image, int32_t cluster, uint8_t* buffer) {
-  const MediaGeometry& g = image.header.geometry;
+  const MediaGeometry& g = image.layout;
   if (!IsDataCluster(image, cluster)) {
-    std::memset(buffer, 0, static_cast<size_t>(std::max<int16_t>(g.clusterSize, 0)));
+    std::memset(buffer, 0, static_cast<size_t>(std::max(g.clusterSize, 0)));
     return;
   }
   image.ReadSectors((cluster - 2) * g.sectorsPerCluster + g.dataStart, g.sectorsPerCluster, buffer);
@@ -133,11 +133,11 @@ int64_t ChainSize(ImageState& image, const DirectoryEntry& entry) {
   ChainWalk walk(image, entry.FirstCluster());
   int64_t count = 0;
   while (walk.Next()) ++count;
-  return count * image.header.geometry.clusterSize;
+  return count * image.layout.clusterSize;
 }
 
 int32_t ReadChain(ImageState& image, const DirectoryEntry& entry, uint8_t* buffer, size_t size) {
-  const size_t clusterSize = static_cast<size_t>(image.header.geometry.clusterSize);
+  const size_t clusterSize = static_cast<size_t>(image.layout.clusterSize);
   ChainWalk walk(image, entry.FirstCluster());
   size_t done = 0;
   while (done + clusterSize <= size) {
@@ -262,7 +262,7 @@ int NextFileByte(ImageState& image) {
     ReadCluster(image, s.cluster, image.clusterBuffer.data());
     s.cluster = FatNext(image, s.cluster);
     ++s.steps;
-    const int32_t clusterSize = image.header.geometry.clusterSize;
+    const int32_t clusterSize = image.layout.clusterSize;
     s.unread = static_cast<int32_t>(std::min<uint32_t>(static_cast<uint32_t>(clusterSize), s.remaining));
     s.position = 0;
   }

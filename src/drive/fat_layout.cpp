@@ -37,7 +37,7 @@ std::optional<MediaGeometry> FatLayoutFromBootSector(ByteView boot, int32_t medi
   if (int64_t{fatSectors} * sectorSize * 2 < (int64_t{clusters} + 2) * 3) return std::nullopt;
 
   MediaGeometry g = row.geometry;
-  g.clusterSize = static_cast<int16_t>(perCluster * sectorSize);
+  g.clusterSize = perCluster * sectorSize;
   g.sectorsPerCluster = static_cast<int16_t>(perCluster);
   g.fatStart = static_cast<int16_t>(reserved);
   g.fatSectors = static_cast<int16_t>(fatSectors);

@@ -44,17 +44,21 @@ MediaGeometry MediaGeometryOf(int32_t type) {
 
 MediaGeometry ReadMediaGeometry(ByteView bytes, size_t offset) {
   MediaGeometry g;
-  int16_t* fields[] = {&g.cylinders,         &g.sectorSize, &g.sectorsPerTrack, &g.trackSize, &g.clusterSize,
+  int16_t* fields[] = {&g.cylinders,         &g.sectorSize, &g.sectorsPerTrack, &g.trackSize, nullptr,
                        &g.sectorsPerCluster, &g.fatStart,   &g.fatSectors,      &g.rootStart, &g.rootSectors,
                        &g.rootEntries,       &g.dataStart,  &g.lastCluster};
-  for (size_t i = 0; i < std::size(fields); ++i) *fields[i] = bytes.I16(offset + 2 * i);
+  for (size_t i = 0; i < std::size(fields); ++i) {
+    if (fields[i] != nullptr) *fields[i] = bytes.I16(offset + 2 * i);
+  }
+  g.clusterSize = bytes.I16(offset + kClusterSizeField);
   return g;
 }
 
 void WriteMediaGeometry(ByteSpan bytes, size_t offset, const MediaGeometry& g) {
-  const int16_t fields[] = {g.cylinders,         g.sectorSize, g.sectorsPerTrack, g.trackSize, g.clusterSize,
-                            g.sectorsPerCluster, g.fatStart,   g.fatSectors,      g.rootStart, g.rootSectors,
-                            g.rootEntries,       g.dataStart,  g.lastCluster};
+  const int16_t fields[] = {
+      g.cylinders,         g.sectorSize, g.sectorsPerTrack, g.trackSize, static_cast<int16_t>(g.clusterSize),
+      g.sectorsPerCluster, g.fatStart,   g.fatSectors,      g.rootStart, g.rootSectors,
+      g.rootEntries,       g.dataStart,  g.lastCluster};
   for (size_t i = 0; i < std::size(fields); ++i) bytes.PutI16(offset + 2 * i, fields[i]);
 }
 

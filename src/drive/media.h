@@ -20,7 +20,9 @@ struct MediaGeometry {
   int16_t sectorSize = 0;       // bytes per sector
   int16_t sectorsPerTrack = 0;  // sectors per track unit
   int16_t trackSize = 0;        // bytes per track unit
-  int16_t clusterSize = 0;      // bytes per cluster
+  // Bytes per cluster. Stored as 16 bits like every field, but held wider: a disk's own layout may have
+  // 32 KiB clusters, one more than a signed 16-bit value holds.
+  int32_t clusterSize = 0;
   int16_t sectorsPerCluster = 0;
   int16_t fatStart = 0;    // first sector of the first FAT (reserved sectors)
   int16_t fatSectors = 0;  // sectors of one FAT copy
@@ -35,6 +37,8 @@ struct MediaGeometry {
 
 inline constexpr int kMediaTypeCount = 8;
 inline constexpr size_t kMediaGeometryBytes = 26;
+// Offset of the cluster size within the stored geometry record.
+inline constexpr size_t kClusterSizeField = 8;
 inline constexpr size_t kMediaNameLength = 10;
 // Index of the name-table entry that labels an archive file rather than a media type.
 inline constexpr int kArchiveNameIndex = 8;

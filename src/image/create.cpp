@@ -57,6 +57,13 @@ void ShowProgress(Prompter* p, int32_t unit, const std::string& status) {
   p->SetStatus(status);
 }
 
+// Tells the user why the free clusters of this disk are stored although they were to be left out.
+void TellStoredWhole(Prompter* prompter, const FreeClusterPlan& plan) {
+  if (prompter == nullptr) return;
+  const std::string text = Format(kStoredWholeOwnLayout, plan.layout.clusterSize, plan.layout.rootEntries);
+  prompter->Ask(kCaptionCreate, text, Buttons::kOk, Icon::kInformation);
+}
+
 }  // namespace
 
 int32_t BuildHeaderFromDrive(ImageState& state, DriveLayer& drives, int32_t driveNumber, KdlHeader& header) {
@@ -139,9 +146,10 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
   const uint64_t base = inArchive ? static_cast<uint64_t>(work.baseOffset) : 0;
 
   std::vector<uint8_t> unit(kTrackBufferSize);
-  // Units of these media do not start on cluster boundaries: they are always stored whole.
-  if (!CanOmitUnused(header.mediaType)) work.omitUnused = false;
-  header.omitUnused = work.omitUnused ? 1 : 0;
+  // Units of some media do not start on cluster boundaries: they are always stored whole. The choice holds
+  // for this disk only; the next disk of a run starts again from the option.
+  bool omit = work.omitUnused && CanOmitUnused(header.mediaType);
+  header.omitUnused = omit ? 1 : 0;
 
   int32_t offset = kTrackDataOffset;
   bool ok = true;
@@ -156,13 +164,24 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
       ok = false;
       break;
     }
-    if (ReadUnitFromDrive(state, drives, unit.data(), work.omitUnused, i, header, first) != 0) {
+    if (ReadUnitFromDrive(state, drives, unit.data(), omit, i, header, first) != 0) {
       state.ShowImageError(kDriveReadError);
       ok = false;
       break;
     }
-    const int32_t length =
-        i == 0 || work.omitUnused ? CompactUnit(state, header, i, unit.data()) : g.trackSize;
+    if (i == 0) {
+      // The disk's own boot sector says where its clusters lie; bad clusters are skipped by that layout.
+      const ByteView unit0(unit.data(), static_cast<size_t>(g.trackSize));
+      const FreeClusterPlan plan = PlanFreeClusters(unit0, header.mediaType);
+      state.layout = plan.layout;
+      state.fat = FirstFatIn(unit0, plan.layout);
+      if (omit && plan.storeWhole != StoreWholeReason::kNone) {
+        omit = false;
+        TellStoredWhole(prompter, plan);
+      }
+      header.omitUnused = omit ? 1 : 0;
+    }
+    const int32_t length = i == 0 || omit ? CompactUnit(state, header, i, unit.data()) : g.trackSize;
     if (i == 0) {
       TakeVolumeLabelFromRoot(ByteView(unit.data(), static_cast<size_t>(g.trackSize)), header, false);
       std::vector<uint8_t> head(kTrackDataOffset, 0);
@@ -207,7 +226,9 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
     // The new image is opened as any image is, then the state returns to what it held before.
     const KdlHeader previous = state.header;
     const TrackDirectory written = state.directory;
+    const MediaGeometry layout = state.layout;
     const std::vector<uint8_t> fat = state.fat;
+    const std::vector<uint8_t> unitFat = state.unitFat;
     const int32_t mode = work.dialogMode;
     work.dialogMode = kModeCreate;
     if (state.OpenImage(target) >= 0) {
@@ -220,7 +241,9 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
     work.dialogMode = mode;
     state.header = previous;
     state.directory = written;
+    state.layout = layout;
     state.fat = fat;
+    state.unitFat = unitFat;
   }
   return offset;
 }

@@ -46,16 +46,17 @@ int32_t WriteRawFromDrive(ImageState& state, DriveLayer& drives, const KdlHeader
 
 // Reads track unit `unit` (starting at logical sector `firstSector`) into `buffer` (kTrackBufferSize bytes),
 // first filled with the media fill byte. With `omitUnused`, a unit without a used cluster is not read at all;
-// the sectors of bad clusters (FAT 0xFF7) of units above 0 are never read. 0, or -1 on a drive read error.
+// the sectors of clusters that the disk's own FAT (state.fat, by state.layout) marks bad are never read in
+// units above 0. 0, or -1 on a drive read error.
 int32_t ReadUnitFromDrive(ImageState& state, DriveLayer& drives, uint8_t* buffer, bool omitUnused,
                           int32_t unit, const KdlHeader& header, int32_t firstSector);
 
-// Clusters of track unit `unit` whose entry in the state's FAT copy holds data (bad clusters count as free);
-// for unit 0, the number of clusters of a unit.
+// Clusters of track unit `unit` whose entry in state.unitFat holds data (bad clusters count as free); for
+// unit 0, the number of clusters of a unit.
 int32_t CountUsedClusters(const ImageState& state, int32_t unit, const KdlHeader& header);
 
 // Removes the free clusters of `unit` from `buffer` and returns the bytes kept; for unit 0 it copies the
-// first FAT from the buffer into the state's FAT copy and returns the track size.
+// first FAT of the header's geometry from the buffer into state.unitFat and returns the track size.
 int32_t CompactUnit(ImageState& state, const KdlHeader& header, int32_t unit, uint8_t* buffer);
 
 // For a unit above 0 of a header with free clusters left out, fills every free or bad cluster of the unit in

@@ -20,6 +20,11 @@ inline constexpr const char* kDriveOutputError = "ドライブ出力エラー発
 inline constexpr const char* kDmfNotRestorable = "ＤＭＦディスクは再生できません";
 inline constexpr const char* kLabelTooLong = "ラベルは40バイトまでです";
 
+// Notices.
+inline constexpr const char* kStoredWholeOwnLayout =
+    "このディスクは標準と異なる形式です（クラスタ %d バイト、ルート %d エントリー）\n"
+    "未使用クラスタも含めて全てファイル化します";
+
 // Questions.
 inline constexpr const char* kExists = "%s は存在します。上書きしますか？";
 inline constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";

@@ -14,16 +14,20 @@ using namespace drive_text;
 
 constexpr uint16_t kBadCluster = 0xFF7;
 
-ByteView FatOf(const ImageState& state) { return ByteView(state.fat.data(), state.fat.size()); }
+// The FAT by which free clusters are left out, blanked and restored: the first copy of the header's geometry.
+ByteView UnitFatOf(const ImageState& state) { return ByteView(state.unitFat.data(), state.unitFat.size()); }
 
 size_t TrackBytes(const MediaGeometry& g) {
   return std::min(static_cast<size_t>(std::max<int16_t>(g.trackSize, 0)), kTrackBufferSize);
 }
 
-// True when logical sector `s` lies in a cluster the FAT marks bad.
-bool InBadCluster(ByteView fat, const MediaGeometry& g, int32_t s) {
+// True when logical sector `s` lies in a cluster the disk's own FAT marks bad, by the disk's own layout.
+bool InBadCluster(const ImageState& state, int32_t s) {
+  const MediaGeometry& g = state.layout;
   if (s < g.dataStart || g.sectorsPerCluster <= 0) return false;
-  return Fat12Entry(fat, (s - g.dataStart) / g.sectorsPerCluster + 2) == kBadCluster;
+  const int32_t cluster = (s - g.dataStart) / g.sectorsPerCluster + 2;
+  return cluster <= g.lastCluster &&
+         Fat12Entry(ByteView(state.fat.data(), state.fat.size()), cluster) == kBadCluster;
 }
 
 }  // namespace
@@ -33,20 +37,20 @@ int32_t CountUsedClusters(const ImageState& state, int32_t unit, const KdlHeader
   if (unit == 0) return c.count;
   int32_t used = 0;
   for (int32_t i = 0; i < c.count; ++i)
-    used += ClusterHoldsData(Fat12Entry(FatOf(state), c.first + i)) ? 1 : 0;
+    used += ClusterHoldsData(Fat12Entry(UnitFatOf(state), c.first + i)) ? 1 : 0;
   return used;
 }
 
 int32_t CompactUnit(ImageState& state, const KdlHeader& header, int32_t unit, uint8_t* buffer) {
   const MediaGeometry& g = header.geometry;
-  if (unit != 0) return RemoveFreeClusters(unit, buffer, g, FatOf(state));
+  if (unit != 0) return RemoveFreeClusters(unit, buffer, g, UnitFatOf(state));
   const size_t at = static_cast<size_t>(std::max<int16_t>(g.fatStart, 0)) * static_cast<size_t>(g.sectorSize);
   const size_t length =
       static_cast<size_t>(std::max<int16_t>(g.fatSectors, 0)) * static_cast<size_t>(g.sectorSize);
   if (RangeFits(at, length, TrackBytes(g)) && length <= kMaxFatBytes)
-    state.fat.assign(buffer + at, buffer + at + length);
+    state.unitFat.assign(buffer + at, buffer + at + length);
   else
-    state.fat.clear();
+    state.unitFat.clear();
   return g.trackSize;
 }
 
@@ -54,12 +58,12 @@ void BlankFreeClusters(const ImageState& state, const KdlHeader& header, int32_t
   if (unit <= 0 || header.omitUnused != 1) return;
   const MediaGeometry& g = header.geometry;
   const UnitClusters c = ClustersOfUnit(unit, g);
-  const size_t size = static_cast<size_t>(std::max<int16_t>(g.clusterSize, 0));
+  const size_t size = static_cast<size_t>(std::max(g.clusterSize, 0));
   const uint8_t fill = MediaFillByte(header.mediaType);
   for (int32_t i = 0; i < c.count; ++i) {
     const size_t at = static_cast<size_t>(i) * size;
     if (!RangeFits(at, size, TrackBytes(g))) break;
-    if (!ClusterHoldsData(Fat12Entry(FatOf(state), c.first + i))) std::memset(buffer + at, fill, size);
+    if (!ClusterHoldsData(Fat12Entry(UnitFatOf(state), c.first + i))) std::memset(buffer + at, fill, size);
   }
 }
 
@@ -69,21 +73,20 @@ int32_t ReadUnitFromDrive(ImageState& state, DriveLayer& drives, uint8_t* buffer
   std::memset(buffer, MediaFillByte(header.mediaType), TrackBytes(g));
   if (omitUnused && CountUsedClusters(state, unit, header) == 0) return 0;
 
-  const ByteView fat = FatOf(state);
   const int32_t end = firstSector + g.sectorsPerTrack;
   bool anyBad = false;
-  for (int32_t s = firstSector; unit > 0 && s < end && !anyBad; ++s) anyBad = InBadCluster(fat, g, s);
+  for (int32_t s = firstSector; unit > 0 && s < end && !anyBad; ++s) anyBad = InBadCluster(state, s);
   if (!anyBad) return drives.ReadDriveSectors(buffer, firstSector, g.sectorsPerTrack, g.sectorSize);
 
   // Read around the bad clusters: each run of sectors outside them in one request, the rest keeps the fill.
   int32_t s = firstSector;
   while (s < end) {
-    if (InBadCluster(fat, g, s)) {
+    if (InBadCluster(state, s)) {
       ++s;
       continue;
     }
     int32_t runEnd = s + 1;
-    while (runEnd < end && !InBadCluster(fat, g, runEnd)) ++runEnd;
+    while (runEnd < end && !InBadCluster(state, runEnd)) ++runEnd;
     uint8_t* into = buffer + static_cast<size_t>(s - firstSector) * static_cast<size_t>(g.sectorSize);
     const int32_t status = drives.ReadDriveSectors(into, s, runEnd - s, g.sectorSize);
     if (status != 0) return status;

@@ -29,11 +29,6 @@ bool ReadExactly(const File& file, uint64_t offset, uint8_t* data, size_t size) 
   return file.ReadAt(offset, data, size) == static_cast<int64_t>(size);
 }
 
-// Geometry the readers can walk without leaving their buffers: the cluster buffer bounds the cluster size.
-bool IsReadableGeometry(const MediaGeometry& g) {
-  return IsUsableGeometry(g) && g.clusterSize <= static_cast<int>(kClusterBufferSize);
-}
-
 }  // namespace
 
 ImageState::ImageState(ImageWork& work) : work_(work) { codec_.CodecInit(); }
@@ -87,7 +82,7 @@ int32_t ImageState::OpenImage(const std::string& path) {
   directory = *ParseTrackDirectory(ByteView(head.data() + kKdlHeaderSize, kTrackDirectorySize));
   // Type-7 images are always read with the table's own geometry, whatever their header holds.
   if (header.mediaType == kMediaTypeDmf) header.geometry = MediaGeometryOf(kMediaTypeDmf);
-  if (!IsMediaType(header.mediaType) || !IsReadableGeometry(header.geometry)) {
+  if (!IsMediaType(header.mediaType) || !IsUsableGeometry(header.geometry)) {
     ShowImageError(Format(kBadGeometry, path.c_str()));
     DropFile();
     return -1;
@@ -145,29 +140,47 @@ int32_t ImageState::OpenRawImage(const std::string& path) {
   return own_.fd();
 }
 
+bool ImageState::ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out) {
+  const size_t sectorSize = static_cast<size_t>(header.geometry.sectorSize);
+  out.assign(static_cast<size_t>(std::max(count, 0)) * sectorSize, 0);
+  if (fromRawFile)
+    return ReadExactly(own_, static_cast<uint64_t>(first) * sectorSize, out.data(), out.size());
+  return ReadSectors(first, count, out.data());
+}
+
 bool ImageState::LoadFatAndRoot(bool fromRawFile) {
   const MediaGeometry& g = header.geometry;
-  const size_t sectorSize = static_cast<size_t>(g.sectorSize);
-  std::vector<uint8_t> fatBytes(static_cast<size_t>(g.fatSectors) * sectorSize);
-  std::vector<uint8_t> rootBytes(static_cast<size_t>(g.rootSectors) * sectorSize);
   // Units restored while the FAT itself is read must not take clusters as free.
   fat.clear();
-  bool ok = true;
-  if (fromRawFile) {
-    ok =
-        ReadExactly(own_, static_cast<uint64_t>(g.fatStart) * sectorSize, fatBytes.data(), fatBytes.size()) &&
-        ReadExactly(own_, static_cast<uint64_t>(g.rootStart) * sectorSize, rootBytes.data(),
-                    rootBytes.size());
-  } else {
-    ReadSectors(g.fatStart, g.fatSectors, fatBytes.data());
+  unitFat.clear();
+  layout = g;
+  std::vector<uint8_t> boot;
+  bool ok = ReadArea(fromRawFile, 0, 1, boot);
+  // The disk's own layout counts only where it keeps the image's track units as they are.
+  if (ok) {
+    const std::optional<MediaGeometry> own =
+        FatLayoutFromBootSector(ByteView(boot.data(), boot.size()), header.mediaType);
+    if (own && own->cylinders == g.cylinders && own->sectorSize == g.sectorSize &&
+        own->sectorsPerTrack == g.sectorsPerTrack && own->trackSize == g.trackSize)
+      layout = *own;
   }
-  fat = std::move(fatBytes);
+  std::vector<uint8_t> fatBytes;
+  ok = ReadArea(fromRawFile, g.fatStart, g.fatSectors, fatBytes) && ok;
+  unitFat = std::move(fatBytes);
   // A unit beyond unit 0 restored while the FAT was still unknown must be restored again with it.
   if (cachedTrack > 0) cachedTrack = -1;
-  if (!fromRawFile) ReadSectors(g.rootStart, g.rootSectors, rootBytes.data());
+  if (layout == g) {
+    fat = unitFat;
+  } else {
+    ok = ReadArea(fromRawFile, layout.fatStart, layout.fatSectors, fat) && ok;
+  }
+  std::vector<uint8_t> rootBytes;
+  ok = ReadArea(fromRawFile, layout.rootStart, layout.rootSectors, rootBytes) && ok;
   root = DirectoryFromBytes(ByteView(rootBytes.data(), rootBytes.size()));
-  if (root.size() > static_cast<size_t>(g.rootEntries)) root.resize(static_cast<size_t>(g.rootEntries));
+  if (root.size() > static_cast<size_t>(layout.rootEntries))
+    root.resize(static_cast<size_t>(layout.rootEntries));
   CompactDirectory(root);
+  clusterBuffer.assign(static_cast<size_t>(layout.clusterSize), 0);
   return ok;
 }
 
@@ -180,6 +193,7 @@ void ImageState::CloseImage() {
   root.clear();
   root.shrink_to_fit();
   fat.clear();
+  unitFat.clear();
 }
 
 int32_t ImageState::ReadTrack(int32_t unit) {
@@ -211,7 +225,7 @@ bool ImageState::LoadTrack(int32_t unit) {
   }
   const uint64_t at = static_cast<uint64_t>(base_) + static_cast<uint64_t>(e.offset);
   const size_t stored = static_cast<size_t>(e.storedLength);
-  const ByteView fatView(fat.data(), fat.size());
+  const ByteView fatView(unitFat.data(), unitFat.size());
   switch (e.kind) {
     case kTrackNormal: {
       if (!ReadExactly(file(), at, workBuffer.data(), stored)) return false;

@@ -9,10 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "fat/directory.h"
 #include "codec/codec.h"
 #include "common/file.h"
 #include "common/prompt.h"
+#include "drive/fat_layout.h"
+#include "fat/directory.h"
 #include "image/kdl_format.h"
 
 namespace kdl {
@@ -70,7 +71,6 @@ struct FileStream {
 };
 
 inline constexpr size_t kMaxFatBytes = 4608;
-inline constexpr size_t kClusterBufferSize = kMaxClusterSize;
 
 class ImageState {
  public:
@@ -112,14 +112,22 @@ class ImageState {
   bool inArchive() const { return inArchive_; }
 
   KdlHeader header;  // as stored, except that type 7 carries the table's geometry
+  // Where the disk's FATs, root directory and clusters lie: the header's geometry, unless the boot sector in
+  // unit 0 holds a sound BIOS parameter block that places them elsewhere (a disk formatted with another
+  // cluster size or root than the media table's). The track units themselves always follow the header.
+  MediaGeometry layout;
   TrackDirectory directory{};
-  std::vector<uint8_t> fat;  // first FAT copy, FAT-sectors x sector-size bytes (4,608 for the largest FAT)
-  DirectoryTable root;       // compacted root directory
+  std::vector<uint8_t> fat;  // first FAT copy of `layout`: what chains, directories and files are read by
+  // The FAT by which the writer left free clusters out of units above 0: the first FAT copy of the header's
+  // geometry (the same bytes as `fat` unless the layout differs). Restores the units of such an image.
+  std::vector<uint8_t> unitFat;
+  DirectoryTable root;  // compacted root directory
   int32_t cachedTrack = -1;
   int32_t lastFatValue = 0;  // raw 12-bit value of the last FAT lookup
   std::array<uint8_t, kTrackBufferSize> track{};
   std::vector<uint8_t> workBuffer = std::vector<uint8_t>(kWorkBufferSize);
-  std::array<uint8_t, kClusterBufferSize> clusterBuffer{};
+  // One cluster of `layout` (up to kMaxLayoutClusterSize bytes), sized when the image is opened.
+  std::vector<uint8_t> clusterBuffer = std::vector<uint8_t>(static_cast<size_t>(kMaxClusterSize));
   FileStream stream;
   bool isRaw = false;        // a raw sector image is open
   uint64_t trackLoads = 0;   // track units read from the file (the cache's misses)
@@ -127,6 +135,8 @@ class ImageState {
 
  private:
   bool LoadFatAndRoot(bool fromRawFile);
+  // Reads `count` sectors from `first` on, from the raw file itself or through the track cache.
+  bool ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out);
   // Reads, checks and restores one unit into the track buffer; the caller keeps the cache state.
   bool LoadTrack(int32_t unit);
   // Closes the file opened for the image unless it is the archive's.

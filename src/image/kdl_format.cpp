@@ -178,7 +178,7 @@ void RestoreTrackUnit(int unit, const uint8_t* data, int32_t dataLength, const K
   const size_t trackSize = std::min(static_cast<size_t>(std::max<int16_t>(g.trackSize, 0)), kTrackBufferSize);
   std::memset(track, MediaFillByte(header.mediaType), trackSize);
   const UnitClusters c = ClustersOfUnit(unit, g);
-  const size_t size = static_cast<size_t>(std::max<int16_t>(g.clusterSize, 0));
+  const size_t size = static_cast<size_t>(std::max(g.clusterSize, 0));
   size_t used = 0;
   for (int32_t i = 0; i < c.count && size > 0; ++i) {
     const size_t to = static_cast<size_t>(i) * size;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "codec/crc.h"
+#include "drive/fat_layout.h"
 
 namespace kdl {
 
@@ -38,6 +39,25 @@ EncodedUnit EncodeTrackUnit(const uint8_t* data, int32_t dataLength, bool compre
   return u;
 }
 
+FreeClusterPlan PlanFreeClusters(ByteView unit0, int32_t mediaType) {
+  FreeClusterPlan plan;
+  plan.layout = MediaGeometryOf(mediaType);
+  if (const std::optional<MediaGeometry> own = FatLayoutFromBootSector(unit0, mediaType)) {
+    plan.layout = *own;
+    if (DiffersFromTable(*own, mediaType)) plan.storeWhole = StoreWholeReason::kOwnLayout;
+  }
+  return plan;
+}
+
+std::vector<uint8_t> FirstFatIn(ByteView unit0, const MediaGeometry& layout) {
+  const size_t sectorSize = static_cast<size_t>(std::max<int16_t>(layout.sectorSize, 0));
+  const size_t at = static_cast<size_t>(std::max<int16_t>(layout.fatStart, 0)) * sectorSize;
+  const size_t length = static_cast<size_t>(std::max<int16_t>(layout.fatSectors, 0)) * sectorSize;
+  if (at >= unit0.size()) return {};
+  const ByteView fat = unit0.Sub(at, std::min(length, unit0.size() - at));
+  return std::vector<uint8_t>(fat.data(), fat.data() + fat.size());
+}
+
 bool TakeVolumeLabelFromRoot(ByteView unit0, KdlHeader& header, bool takeName) {
   const MediaGeometry& g = header.geometry;
   const size_t start = static_cast<size_t>(g.rootStart) * static_cast<size_t>(g.sectorSize);
@@ -69,7 +89,9 @@ std::optional<std::vector<uint8_t>> KdlFromRawImage(ByteView raw, const KdlWrite
   for (int i = 0; i < kLabelLineCount; ++i) {
     if (!header.SetLabelText(i, options.labels[static_cast<size_t>(i)])) return std::nullopt;
   }
-  header.omitUnused = options.omitUnused && CanOmitUnused(type) ? 1 : 0;
+  const FreeClusterPlan plan = PlanFreeClusters(raw.Sub(0, trackSize), type);
+  header.omitUnused =
+      options.omitUnused && CanOmitUnused(type) && plan.storeWhole == StoreWholeReason::kNone ? 1 : 0;
   TakeVolumeLabelFromRoot(raw.Sub(0, trackSize), header, true);
 
   // The FAT that decides which clusters are free is the first copy inside unit 0.

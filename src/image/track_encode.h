@@ -26,6 +26,24 @@ struct EncodedUnit {
 EncodedUnit EncodeTrackUnit(const uint8_t* data, int32_t dataLength, bool compress, TrackCodec& codec,
                             uint8_t* work);
 
+// Why every cluster of a disk is stored although free clusters were to be left out.
+enum class StoreWholeReason {
+  kNone,       // free clusters may be left out
+  kOwnLayout,  // the boot sector places FATs, root or clusters elsewhere than the media table
+};
+
+// What unit 0 of a disk says about its clusters: where they lie and whether the free ones may be left out.
+// Free clusters are left out by the table's layout (the one reader rule of the format), so a disk whose own
+// sound boot sector describes another layout is stored whole.
+struct FreeClusterPlan {
+  MediaGeometry layout;  // the boot sector's layout when it is sound, else the table's
+  StoreWholeReason storeWhole = StoreWholeReason::kNone;
+};
+// Judges the disk of `mediaType` from the bytes of its unit 0 (at least its boot sector).
+FreeClusterPlan PlanFreeClusters(ByteView unit0, int32_t mediaType);
+// The first FAT copy of `layout` as far as `unit0` holds it.
+std::vector<uint8_t> FirstFatIn(ByteView unit0, const MediaGeometry& layout);
+
 struct KdlWriteOptions {
   bool compress = true;
   bool omitUnused = true;  // forced off for the media types whose units do not start on cluster boundaries

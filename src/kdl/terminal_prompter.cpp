@@ -106,12 +106,12 @@ TerminalPrompter::~TerminalPrompter() {
 
 kdl::Answer TerminalPrompter::Ask(std::string_view caption, std::string_view text, kdl::Buttons buttons,
                                   kdl::Icon icon) {
-  (void)icon;
   ClearProgress();
   std::cerr << caption << ": " << PrintableText(text, true);
   if (buttons == kdl::Buttons::kOk) {
     std::cerr << std::endl;
-    ++errorsShown_;
+    // A notice tells what is done and why; only a failure counts against the exit status.
+    if (icon != kdl::Icon::kInformation) ++errorsShown_;
     return kdl::Answer::kOk;
   }
   kdl::Answer answer;

@@ -23,7 +23,7 @@ class TerminalPrompter : public kdl::Prompter {
   void SetStatus(std::string_view line) override;
   bool Pump() override;
 
-  // Number of messages shown with an OK button (errors), for the exit status.
+  // Number of messages shown with an OK button that were not notices (errors), for the exit status.
   int errorsShown() const { return errorsShown_; }
 
  private:
