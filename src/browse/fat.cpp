@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "fat/dos_names.h"
 #include "image/listing.h"
 
 namespace kdl {
 namespace {
 
 constexpr uint16_t kBadCluster = 0xFF7;
-// A first name byte of 0x05 stands for 0xE5, which on disk would mark the entry deleted.
-constexpr uint8_t kE5Escape = 0x05;
 // The long-name buffer: 20 pieces of 13 units.
 constexpr size_t kLongNameUnits = 260;
 
@@ -48,19 +47,12 @@ class ChainWalk {
   std::vector<bool> seen_;
 };
 
-uint8_t LongNameChecksum(const DirectoryEntry& entry) {
-  uint8_t sum = 0;
-  for (size_t i = 0; i < 11; ++i)
-    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry.bytes()[i]);
-  return sum;
-}
-
 // The long name that the pieces before table[index] spell, or nothing when a piece is missing, out of order,
 // carries another checksum, or would run past the 260-unit buffer.
 std::optional<std::string> AssembleLongName(const DirectoryTable& table, size_t index) {
   const DirectoryEntry& entry = table[index];
   const size_t pieces = std::min<size_t>(entry.IndexSlot(), index);
-  const uint8_t sum = LongNameChecksum(entry);
+  const uint8_t sum = ShortNameChecksum(entry);
   std::array<uint16_t, kLongNameUnits> buffer{};
   for (size_t j = 1; j <= pieces && j * kLongNameUnitsPerEntry <= kLongNameUnits; ++j) {
     const DirectoryEntry& piece = table[index - j];
@@ -75,19 +67,6 @@ std::optional<std::string> AssembleLongName(const DirectoryTable& table, size_t 
     return Utf16ToUtf8(std::span<const uint16_t>(buffer.data(), static_cast<size_t>(end - buffer.begin())));
   }
   return std::nullopt;
-}
-
-// Lower-cases the ASCII capitals of Shift-JIS text in [from, to), leaving the second byte of a double-byte
-// character alone even when it falls in A-Z.
-void LowerAscii(std::string& sjis, size_t from, size_t to) {
-  for (size_t i = 0; i < sjis.size() && i < to; ++i) {
-    const auto b = static_cast<uint8_t>(sjis[i]);
-    if (IsSjisLeadByte(b)) {
-      ++i;
-    } else if (i >= from && b >= 'A' && b <= 'Z') {
-      sjis[i] = static_cast<char>(b - 'A' + 'a');
-    }
-  }
 }
 
 // The byte rules of the fixed-width caption, on Shift-JIS bytes.
@@ -159,18 +138,7 @@ DirectoryTable LoadSubdirectory(ImageState& image, const DirectoryEntry& entry) 
   return table;
 }
 
-std::string ShortName(const DirectoryEntry& entry) {
-  const auto& b = entry.bytes();
-  std::string name;
-  // Names stop at a space, or at a NUL as a C string would.
-  for (size_t i = 0; i < 8 && b[i] != ' ' && b[i] != 0; ++i) name += static_cast<char>(b[i]);
-  if (!name.empty() && static_cast<uint8_t>(name[0]) == kE5Escape) name[0] = static_cast<char>(kDeletedMark);
-  if (b[8] != ' ' && b[8] != 0) {
-    name += '.';
-    for (size_t i = 8; i < 11 && b[i] != ' ' && b[i] != 0; ++i) name += static_cast<char>(b[i]);
-  }
-  return name;
-}
+std::string ShortName(const DirectoryEntry& entry) { return CompactShortName(entry, false); }
 
 int EntryDisplayName(const DirectoryTable& table, size_t index, std::string& name) {
   const DirectoryEntry& entry = table.at(index);
@@ -180,13 +148,8 @@ int EntryDisplayName(const DirectoryTable& table, size_t index, std::string& nam
       return 1;
     }
   }
-  std::string sjis = ShortName(entry);
+  const std::string sjis = CompactShortName(entry, true);
   const uint8_t flags = entry.CaseFlags();
-  if ((flags & kCaseLowerName) != 0) LowerAscii(sjis, 0, std::min<size_t>(sjis.find('.'), 8));
-  if ((flags & kCaseLowerExtension) != 0) {
-    const size_t dot = sjis.find('.');
-    if (dot != std::string::npos && dot < 9) LowerAscii(sjis, dot, sjis.size());
-  }
   name = SjisToUtf8(sjis);
   return (flags & (kCaseLowerName | kCaseLowerExtension)) != 0 ? 2 : 0;
 }

@@ -117,4 +117,39 @@ std::string Utf16ToUtf8(std::span<const uint16_t> units) {
   return out;
 }
 
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out;
+  for (size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<uint8_t>(utf8[i]);
+    size_t length = 0;
+    uint32_t cp = 0, lowest = 0;
+    if (lead < 0x80) {
+      length = 1, cp = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2, cp = lead & 0x1Fu, lowest = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, cp = lead & 0x0Fu, lowest = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, cp = lead & 0x07u, lowest = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (i + length > utf8.size()) return std::nullopt;
+    for (size_t k = 1; k < length; ++k) {
+      const auto b = static_cast<uint8_t>(utf8[i + k]);
+      if ((b & 0xC0) != 0x80) return std::nullopt;
+      cp = (cp << 6) | (b & 0x3Fu);
+    }
+    if (cp < lowest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += length;
+  }
+  return out;
+}
+
 }  // namespace kdl

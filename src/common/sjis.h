@@ -16,6 +16,9 @@ std::string SjisToUtf8(std::string_view sjis);
 std::optional<std::string> Utf8ToSjis(std::string_view utf8);
 // UTF-16 code units (little-endian values already assembled) to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::span<const uint16_t> units);
+// UTF-8 to UTF-16 code units; empty when the text is not valid UTF-8 (overlong forms, surrogates and code
+// points above U+10FFFF included).
+std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
 
 // True when `b` is a Shift-JIS lead byte (0x81-0x9F, 0xE0-0xFC).
 inline bool IsSjisLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }

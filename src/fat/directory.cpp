@@ -18,6 +18,13 @@ std::array<uint16_t, kLongNameUnitsPerEntry> DirectoryEntry::LongNameUnits() con
   return units;
 }
 
+uint8_t ShortNameChecksum(const DirectoryEntry& entry) {
+  uint8_t sum = 0;
+  for (size_t i = 0; i < 11; ++i)
+    sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry.bytes()[i]);
+  return sum;
+}
+
 DirectoryTable DirectoryFromBytes(ByteView raw) {
   DirectoryTable table;
   table.reserve(raw.size() / kDirectoryEntrySize);

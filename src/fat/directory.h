@@ -55,6 +55,13 @@ class DirectoryEntry {
   uint16_t FirstCluster() const { return View().U16(26); }
   uint32_t Size() const { return View().U32(28); }
 
+  void SetAttribute(uint8_t attribute) { bytes_[11] = attribute; }
+  void SetCaseFlags(uint8_t flags) { bytes_[12] = flags; }
+  void SetTime(uint16_t time) { Span().PutU16(22, time); }
+  void SetDate(uint16_t date) { Span().PutU16(24, date); }
+  void SetFirstCluster(uint16_t cluster) { Span().PutU16(26, cluster); }
+  void SetSize(uint32_t size) { Span().PutU32(28, size); }
+
   bool IsEnd() const { return bytes_[0] == 0x00; }
   bool IsDeleted() const { return bytes_[0] == kDeletedMark; }
   bool IsLongNamePiece() const { return Attribute() == kAttrLongName; }
@@ -76,6 +83,9 @@ class DirectoryEntry {
 
   std::array<uint8_t, kDirectoryEntrySize> bytes_;
 };
+
+// The checksum every long-name piece carries of the 11 name bytes of its short entry.
+uint8_t ShortNameChecksum(const DirectoryEntry& entry);
 
 // A directory as a table of entries.
 using DirectoryTable = std::vector<DirectoryEntry>;
