@@ -15,23 +15,6 @@ namespace {
 
 using namespace drive_text;
 
-bool HasKdlExtension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
-  return ext == ".KDL";
-}
-
-// The name the system gives a volume label (its 11 name bytes without trailing blanks), stored as the
-// header's 12-byte label: 8 characters, then "." and the rest when it is longer.
-std::string HeaderVolumeLabel(std::string name) {
-  while (!name.empty() && name.back() == ' ') name.pop_back();
-  // A first byte of 0x05 stands for 0xE5, which would mark a deleted entry.
-  if (!name.empty() && static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
-  if (name.size() > 8) name = name.substr(0, 8) + "." + name.substr(8);
-  name.resize(kVolumeLabelLength, ' ');
-  return name;
-}
-
 // The volume label from the root directory of the disk, or empty when it has none or cannot be read.
 std::optional<std::string> VolumeLabelFromDrive(DriveLayer& drives, int32_t driveNumber,
                                                 const KdlHeader& header) {

@@ -1,7 +1,9 @@
 #include "image/kdl_format.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <filesystem>
 
 namespace kdl {
 
@@ -18,6 +20,20 @@ bool KdlHeader::SetLabelText(int line, std::string_view sjis) {
   padded.resize(kLabelLineLength, ' ');
   labels.at(static_cast<size_t>(line)) = std::move(padded);
   return true;
+}
+
+bool HasKdlExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+  return ext == ".KDL";
+}
+
+std::string HeaderVolumeLabel(std::string name) {
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (!name.empty() && static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
+  if (name.size() > 8) name = name.substr(0, 8) + "." + name.substr(8);
+  name.resize(kVolumeLabelLength, ' ');
+  return name;
 }
 
 KdlHeader MakeKdlHeader(int16_t mediaType) {

@@ -19,6 +19,8 @@ class ReplacingFile {
   // names). False when it cannot be created, or when the target is a directory.
   bool Create(const std::string& target);
   File& file() { return file_; }
+  // The temporary file's path while it is being written (empty before Create and after Commit or Discard).
+  const std::string& tempPath() const { return temp_; }
   // Flushes the file to the disk and renames it over the target. False on any error; the temporary file is
   // then removed and the target is untouched.
   bool Commit();
