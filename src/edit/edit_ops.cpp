@@ -1,0 +1,144 @@
+#include "edit/edit_ops.h"
+
+#include "common/sjis.h"
+#include "common/text_format.h"
+#include "edit/edit_messages.h"
+
+namespace kdl {
+namespace {
+
+using namespace edit_text;
+
+NewEntry Now(uint8_t attribute) {
+  const uint32_t now = CurrentDosTime();
+  return NewEntry{attribute, static_cast<uint16_t>(now & 0xFFFF), static_cast<uint16_t>(now >> 16)};
+}
+
+bool Ask(ImageState& ui, std::string_view caption, const std::string& text) {
+  Prompter* p = ui.work().prompter;
+  return p != nullptr && p->Ask(caption, text, Buttons::kYesNo, Icon::kQuestion) == Answer::kYes;
+}
+
+// True when some entry below the directory `dir` is read-only.
+bool HoldsReadOnly(const FatVolume& v, uint16_t dir) {
+  std::vector<uint16_t> pending{dir};
+  std::vector<bool> seen(static_cast<size_t>(v.layout().lastCluster) + 1);
+  while (!pending.empty()) {
+    const uint16_t d = pending.back();
+    pending.pop_back();
+    if (d >= seen.size() || seen[d]) continue;
+    seen[d] = true;
+    for (const FatNode& node : v.Children(d)) {
+      if ((node.entry.Attribute() & kAttrReadOnly) != 0) return true;
+      if (node.IsDirectory()) pending.push_back(node.AsDirectory());
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
+  std::string p = path;
+  while (!p.empty() && (p.back() == '/' || p.back() == '\\')) p.pop_back();
+  const size_t cut = p.find_last_of("/\\");
+  if (cut == std::string::npos) return {std::string(), p};
+  return {p.substr(0, cut), p.substr(cut + 1)};
+}
+
+bool MakeDirectories(ImageEdit& edit, const std::vector<std::string>& paths) {
+  FatVolume& v = edit.volume();
+  for (const std::string& path : paths) {
+    const auto [folder, name] = SplitImagePath(path);
+    const std::optional<uint16_t> dir = v.ResolveDirectory(folder);
+    if (!dir) return ReportFatStatus(edit.image(), FatStatus::kNotFound, folder);
+    const int64_t free = v.FreeBytes();
+    const FatStatus s = v.MakeDirectory(*dir, TrimName(name), Now(0));
+    if (s != FatStatus::kOk) return ReportFatStatus(edit.image(), s, path, v.layout().clusterSize, free);
+  }
+  return true;
+}
+
+bool RemovePaths(ImageEdit& edit, const std::vector<std::string>& paths, bool recursive) {
+  FatVolume& v = edit.volume();
+  ImageState& ui = edit.image();
+  for (const std::string& path : paths) {
+    const std::optional<FatNode> node = v.Resolve(path);
+    if (!node) return ReportFatStatus(ui, FatStatus::kNotFound, path);
+    if (node->IsDirectory() && !recursive) return ReportFatStatus(ui, FatStatus::kIsADirectory, path);
+    if ((node->entry.Attribute() & kAttrReadOnly) != 0 &&
+        !Ask(ui, kCaptionRemove, Format(kReadOnlyRemove, path.c_str())))
+      return false;
+    if (node->IsDirectory() && HoldsReadOnly(v, node->AsDirectory()) &&
+        !Ask(ui, kCaptionRemove, Format(kReadOnlyInside, path.c_str())))
+      return false;
+    v.Remove(*node);
+  }
+  return true;
+}
+
+bool MovePath(ImageEdit& edit, const std::string& from, const std::string& to) {
+  FatVolume& v = edit.volume();
+  ImageState& ui = edit.image();
+  const std::optional<FatNode> node = v.Resolve(from);
+  if (!node) return ReportFatStatus(ui, FatStatus::kNotFound, from);
+  auto [folder, name] = SplitImagePath(to);
+  std::optional<uint16_t> dir = v.ResolveDirectory(folder);
+  // An existing directory (other than the entry itself) takes the entry under its own name.
+  if (const std::optional<FatNode> target = v.Resolve(to);
+      target && target->IsDirectory() && !(target->dir == node->dir && target->slot == node->slot)) {
+    dir = target->AsDirectory();
+    name = node->Name();
+  }
+  if (!dir) return ReportFatStatus(ui, FatStatus::kNotFound, folder);
+  name = TrimName(name);
+  FatStatus s = v.Move(*node, *dir, name);
+  if (s == FatStatus::kExists) {
+    const std::optional<FatNode> existing = v.Lookup(*dir, name);
+    if (!existing || existing->IsDirectory() || node->IsDirectory()) return ReportFatStatus(ui, s, to);
+    if (!Ask(ui, kCaptionMove, Format(kExists, to.c_str()))) return false;
+    if ((existing->entry.Attribute() & kAttrReadOnly) != 0 &&
+        !Ask(ui, kCaptionMove, Format(kReadOnlyReplace, to.c_str())))
+      return false;
+    v.Remove(*existing);
+    // The node was listed before the removal; its slots are where they were.
+    s = v.Move(*node, *dir, name);
+  }
+  if (s != FatStatus::kOk) return ReportFatStatus(ui, s, s == FatStatus::kIntoItself ? from : to);
+  return true;
+}
+
+bool ChangeAttributes(ImageEdit& edit, const std::string& path, uint8_t set, uint8_t clear, uint8_t* result) {
+  FatVolume& v = edit.volume();
+  const std::optional<FatNode> node = v.Resolve(path);
+  if (!node) return ReportFatStatus(edit.image(), FatStatus::kNotFound, path);
+  const auto attributes = static_cast<uint8_t>((node->entry.Attribute() | set) & ~clear);
+  v.SetAttributes(*node, attributes);
+  if (result != nullptr) *result = v.Resolve(path)->entry.Attribute();
+  return true;
+}
+
+bool ChangeVolumeLabel(ImageEdit& edit, const std::string& label) {
+  std::optional<ShortName11> name;
+  if (label.find_first_not_of(' ') != std::string::npos) {
+    name = MakeVolumeLabel(label);
+    if (!name) {
+      edit.image().ShowImageError(Format(kBadLabel, label.c_str()));
+      return false;
+    }
+  }
+  const NewEntry now = Now(0);
+  const FatStatus s = edit.volume().SetVolumeLabel(name, now.time, now.date);
+  return s == FatStatus::kOk || ReportFatStatus(edit.image(), s, label);
+}
+
+std::optional<std::string> VolumeLabelText(const FatVolume& volume) {
+  const std::optional<DirectoryEntry> entry = volume.VolumeLabel();
+  if (!entry) return std::nullopt;
+  std::string name = std::string(entry->Name()) + std::string(entry->Extension());
+  if (!name.empty() && static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return SjisToUtf8(name);
+}
+
+}  // namespace kdl
