@@ -5,6 +5,7 @@
 #include "kdl/commands.h"
 #include "kdl/commands_archive.h"
 #include "kdl/commands_drive.h"
+#include "kdl/commands_edit.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
 
   const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
   const kdlcli::ArchiveCommands archive = kdlcli::AddArchiveCommands(app);
+  const kdlcli::EditCommands edit = kdlcli::AddEditCommands(app);
 
   try {
     app.parse(argc, argv);
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
   try {
     if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunArchiveCommand(archive, session); rc >= 0) return rc;
+    if (const int rc = kdlcli::RunEditCommand(edit, session); rc >= 0) return rc;
     if (test->parsed()) return kdlcli::CmdTest(session, operand);
     if (lbl->parsed()) return kdlcli::CmdLabels(session, operand, labels);
     if (ls->parsed()) return kdlcli::CmdLs(session, operand, dir, recursive);

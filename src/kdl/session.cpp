@@ -13,11 +13,7 @@ Session::Session(std::optional<bool> preset) : prompter(preset), image(work), ar
   work.prompter = &prompter;
 }
 
-bool HasKdlExtension(const std::string& path) {
-  std::string ext = std::filesystem::path(path).extension().string();
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
-  return ext == ".KDL";
-}
+bool HasKdlExtension(const std::string& path) { return kdl::HasKdlExtension(path); }
 
 bool OpenImageOperand(Session& s, const std::string& operand) {
   bool handled = false;
