@@ -36,6 +36,12 @@ bool HoldsReadOnly(const FatVolume& v, uint16_t dir) {
   return false;
 }
 
+// "\DIR\NAME" for `name` in the directory `dir`.
+std::string ChildPath(const FatVolume& v, uint16_t dir, const std::string& name) {
+  const std::string folder = v.PathOf(dir);
+  return (folder == "\\" ? std::string() : folder) + "\\" + name;
+}
+
 }  // namespace
 
 std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
@@ -46,42 +52,75 @@ std::pair<std::string, std::string> SplitImagePath(const std::string& path) {
   return {p.substr(0, cut), p.substr(cut + 1)};
 }
 
-bool MakeDirectories(ImageEdit& edit, const std::vector<std::string>& paths) {
+bool MakeDirectoryIn(ImageEdit& edit, uint16_t dir, const std::string& name) {
   FatVolume& v = edit.volume();
+  const int64_t free = v.FreeBytes();
+  const std::string trimmed = TrimName(name);
+  const FatStatus s = v.MakeDirectory(dir, trimmed, Now(0));
+  if (s == FatStatus::kOk) return true;
+  return ReportFatStatus(edit.image(), s, ChildPath(v, dir, trimmed), v.layout().clusterSize, free);
+}
+
+bool MakeDirectories(ImageEdit& edit, const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     const auto [folder, name] = SplitImagePath(path);
-    const std::optional<uint16_t> dir = v.ResolveDirectory(folder);
+    const std::optional<uint16_t> dir = edit.volume().ResolveDirectory(folder);
     if (!dir) return ReportFatStatus(edit.image(), FatStatus::kNotFound, folder);
-    const int64_t free = v.FreeBytes();
-    const FatStatus s = v.MakeDirectory(*dir, TrimName(name), Now(0));
-    if (s != FatStatus::kOk) return ReportFatStatus(edit.image(), s, path, v.layout().clusterSize, free);
+    if (!MakeDirectoryIn(edit, *dir, name)) return false;
   }
   return true;
 }
 
-bool RemovePaths(ImageEdit& edit, const std::vector<std::string>& paths, bool recursive) {
+bool RemoveEntry(ImageEdit& edit, const FatNode& node, const std::string& shown) {
   FatVolume& v = edit.volume();
   ImageState& ui = edit.image();
+  if ((node.entry.Attribute() & kAttrReadOnly) != 0 &&
+      !Ask(ui, kCaptionRemove, Format(kReadOnlyRemove, shown.c_str())))
+    return false;
+  if (node.IsDirectory() && HoldsReadOnly(v, node.AsDirectory()) &&
+      !Ask(ui, kCaptionRemove, Format(kReadOnlyInside, shown.c_str())))
+    return false;
+  v.Remove(node);
+  return true;
+}
+
+bool RemovePaths(ImageEdit& edit, const std::vector<std::string>& paths, bool recursive) {
   for (const std::string& path : paths) {
-    const std::optional<FatNode> node = v.Resolve(path);
-    if (!node) return ReportFatStatus(ui, FatStatus::kNotFound, path);
-    if (node->IsDirectory() && !recursive) return ReportFatStatus(ui, FatStatus::kIsADirectory, path);
-    if ((node->entry.Attribute() & kAttrReadOnly) != 0 &&
-        !Ask(ui, kCaptionRemove, Format(kReadOnlyRemove, path.c_str())))
-      return false;
-    if (node->IsDirectory() && HoldsReadOnly(v, node->AsDirectory()) &&
-        !Ask(ui, kCaptionRemove, Format(kReadOnlyInside, path.c_str())))
-      return false;
-    v.Remove(*node);
+    const std::optional<FatNode> node = edit.volume().Resolve(path);
+    if (!node) return ReportFatStatus(edit.image(), FatStatus::kNotFound, path);
+    if (node->IsDirectory() && !recursive)
+      return ReportFatStatus(edit.image(), FatStatus::kIsADirectory, path);
+    if (!RemoveEntry(edit, *node, path)) return false;
   }
+  return true;
+}
+
+bool RenameEntry(ImageEdit& edit, const FatNode& node, uint16_t newDir, std::string name,
+                 const std::string& shown) {
+  FatVolume& v = edit.volume();
+  ImageState& ui = edit.image();
+  name = TrimName(name);
+  FatStatus s = v.Move(node, newDir, name);
+  if (s == FatStatus::kExists) {
+    const std::optional<FatNode> existing = v.Lookup(newDir, name);
+    if (!existing || existing->IsDirectory() || node.IsDirectory()) return ReportFatStatus(ui, s, shown);
+    if (!Ask(ui, kCaptionMove, Format(kExists, shown.c_str()))) return false;
+    if ((existing->entry.Attribute() & kAttrReadOnly) != 0 &&
+        !Ask(ui, kCaptionMove, Format(kReadOnlyReplace, shown.c_str())))
+      return false;
+    v.Remove(*existing);
+    // The node was listed before the removal; its slots are where they were.
+    s = v.Move(node, newDir, name);
+  }
+  if (s != FatStatus::kOk)
+    return ReportFatStatus(ui, s, s == FatStatus::kIntoItself ? EntryPath(v, node) : shown);
   return true;
 }
 
 bool MovePath(ImageEdit& edit, const std::string& from, const std::string& to) {
   FatVolume& v = edit.volume();
-  ImageState& ui = edit.image();
   const std::optional<FatNode> node = v.Resolve(from);
-  if (!node) return ReportFatStatus(ui, FatStatus::kNotFound, from);
+  if (!node) return ReportFatStatus(edit.image(), FatStatus::kNotFound, from);
   auto [folder, name] = SplitImagePath(to);
   std::optional<uint16_t> dir = v.ResolveDirectory(folder);
   // An existing directory (other than the entry itself) takes the entry under its own name.
@@ -90,22 +129,12 @@ bool MovePath(ImageEdit& edit, const std::string& from, const std::string& to) {
     dir = target->AsDirectory();
     name = node->Name();
   }
-  if (!dir) return ReportFatStatus(ui, FatStatus::kNotFound, folder);
-  name = TrimName(name);
-  FatStatus s = v.Move(*node, *dir, name);
-  if (s == FatStatus::kExists) {
-    const std::optional<FatNode> existing = v.Lookup(*dir, name);
-    if (!existing || existing->IsDirectory() || node->IsDirectory()) return ReportFatStatus(ui, s, to);
-    if (!Ask(ui, kCaptionMove, Format(kExists, to.c_str()))) return false;
-    if ((existing->entry.Attribute() & kAttrReadOnly) != 0 &&
-        !Ask(ui, kCaptionMove, Format(kReadOnlyReplace, to.c_str())))
-      return false;
-    v.Remove(*existing);
-    // The node was listed before the removal; its slots are where they were.
-    s = v.Move(*node, *dir, name);
-  }
-  if (s != FatStatus::kOk) return ReportFatStatus(ui, s, s == FatStatus::kIntoItself ? from : to);
-  return true;
+  if (!dir) return ReportFatStatus(edit.image(), FatStatus::kNotFound, folder);
+  return RenameEntry(edit, *node, *dir, name, to);
+}
+
+std::string EntryPath(const FatVolume& volume, const FatNode& node) {
+  return ChildPath(volume, node.dir, node.Name());
 }
 
 bool ChangeAttributes(ImageEdit& edit, const std::string& path, uint8_t set, uint8_t clear, uint8_t* result) {

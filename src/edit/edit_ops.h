@@ -29,6 +29,15 @@ bool ChangeVolumeLabel(ImageEdit& edit, const std::string& label);
 // The volume label (UTF-8, trailing blanks removed), or empty when the disk has none.
 std::optional<std::string> VolumeLabelText(const FatVolume& volume);
 
+// The same changes on entries already looked up, or in a directory named by its cluster; `shown` names the
+// entry in messages.
+bool MakeDirectoryIn(ImageEdit& edit, uint16_t dir, const std::string& name);
+bool RemoveEntry(ImageEdit& edit, const FatNode& node, const std::string& shown);
+bool RenameEntry(ImageEdit& edit, const FatNode& node, uint16_t newDir, std::string name,
+                 const std::string& shown);
+// "\DIR\NAME" for an entry, display names.
+std::string EntryPath(const FatVolume& volume, const FatNode& node);
+
 // The folder part and the last name of a path in the image ("\A\B" gives "\A" and "B").
 std::pair<std::string, std::string> SplitImagePath(const std::string& path);
 

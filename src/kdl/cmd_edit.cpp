@@ -119,9 +119,7 @@ int CmdAttrib(Session& s, const EditArgs& a) {
   if (!BeginEdit(s, edit, a.image)) return kExitFailed;
   uint8_t now = 0;
   if (!kdl::ChangeAttributes(edit, path, set, clear, &now)) return Finish(s, edit, false);
-  const std::optional<kdl::FatNode> node = edit.volume().Resolve(path);
-  std::string where = edit.volume().PathOf(node->dir);
-  where = (where == "\\" ? "" : where) + "\\" + node->Name();
+  const std::string where = kdl::EntryPath(edit.volume(), *edit.volume().Resolve(path));
   std::cout << AttributeLetters(now) << "  " << PrintableText(where) << std::endl;
   return Finish(s, edit, true);
 }
