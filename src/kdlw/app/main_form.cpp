@@ -133,6 +133,7 @@ void TMainForm::BuildButtons() {
 void TMainForm::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   k5_ = MakeAction(file, "K5", QStringLiteral("ＫＤＬ作成(&V)"));
+  kNew_ = MakeAction(file, "KNew", QStringLiteral("空のＫＤＬ作成(&N)..."));
   k6_ = MakeAction(file, "K6", QStringLiteral("ＫＤＺ作成・更新(&Z)"));
   k7_ = MakeAction(file, "K7", QStringLiteral("ファイルのコピー(&C)"));
   k8_ = MakeAction(file, "K8", QStringLiteral("ＦＤ再生(&R)"));
@@ -146,6 +147,7 @@ void TMainForm::BuildMenus() {
   QAction* ka1 = MakeAction(help, "KA1", QStringLiteral("バージョン情報(&A)"));
 
   connect(k5_, &QAction::triggered, this, &TMainForm::CreateImage);
+  connect(kNew_, &QAction::triggered, this, &TMainForm::NewBlankImage);
   connect(k6_, &QAction::triggered, this, &TMainForm::CreateOrUpdateArchive);
   connect(k7_, &QAction::triggered, this, &TMainForm::CopyAll);
   connect(k8_, &QAction::triggered, this, &TMainForm::Restore);

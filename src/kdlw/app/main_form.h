@@ -45,6 +45,8 @@ class TMainForm : public QMainWindow {
   void Restore();
   void CopyAll();
   void CreateImage();
+  // A blank formatted disk of a chosen media type as a new image (new_image_form.cpp).
+  void NewBlankImage();
   void CreateOrUpdateArchive();
   void Labels();
   void Test();
@@ -114,6 +116,7 @@ class TMainForm : public QMainWindow {
   TAnimateForm* animateForm1_ = nullptr;
   QMenu* popupMenu1_ = nullptr;
   QAction* k5_ = nullptr;
+  QAction* kNew_ = nullptr;
   QAction* k6_ = nullptr;
   QAction* k7_ = nullptr;
   QAction* k8_ = nullptr;

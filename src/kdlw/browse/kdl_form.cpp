@@ -52,6 +52,7 @@ TKDLForm::TKDLForm(AppContext& context, QWidget* parent)
     return true;
   };
   keys_ = new KeyPreview(this, [this](QKeyEvent* key, QWidget* target) { return HandleKey(key, target); });
+  BuildEditControls();
 }
 
 TKDLForm::~TKDLForm() {
@@ -165,7 +166,10 @@ int TKDLForm::Run(QWidget* owner) {
 bool TKDLForm::Open() {
   kdl::ImageWork& work = context_.work.image;
   const bool raw = work.dialogMode == kdl::kModeOpenRaw;
-  setWindowTitle(FromUtf8(raw ? work.rawImagePath : work.currentImagePath));
+  imagePath_ = FromUtf8(raw ? work.rawImagePath : work.currentImagePath);
+  raw_ = raw;
+  currentDir_ = 0;
+  setWindowTitle(imagePath_);
   // One image at a time: whatever an earlier use left open goes first.
   image_->CloseImage();
   if (image_->OpenImage(work.currentImagePath) < 0) {
@@ -194,10 +198,12 @@ void TKDLForm::ListTreeNode(QTreeWidgetItem* node) {
   QStringList names;
   for (QTreeWidgetItem* n = node; n->parent() != nullptr; n = n->parent()) names.prepend(n->text(0));
   kdl::DirectoryTable table = image_->root;
+  currentDir_ = 0;
   for (const QString& name : names) {
     const kdl::DirectoryEntry* entry = kdl::FindEntryByName(table, ToUtf8(name));
     // A directory that is no longer found (two entries of one name on a damaged disk) ends the walk there.
     if (entry == nullptr || !entry->IsDirectory()) break;
+    currentDir_ = entry->FirstCluster();
     table = kdl::LoadSubdirectory(*image_, *entry);
   }
   ListDirectory(std::move(table));
@@ -256,6 +262,11 @@ bool TKDLForm::SelectName(const QString& name) {
 }
 
 void TKDLForm::closeEvent(QCloseEvent* event) {
+  // A change being written keeps the window and its image until it is done.
+  if (busy_) {
+    event->ignore();
+    return;
+  }
   image_->CloseImage();
   RememberTempFile({});
   event->accept();

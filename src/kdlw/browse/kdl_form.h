@@ -5,6 +5,7 @@
 // stays open while the window shows it.
 #pragma once
 
+#include <QStringList>
 #include <QUrl>
 #include <QWidget>
 #include <array>
@@ -13,10 +14,14 @@
 #include <vector>
 
 #include "browse/dir_list.h"
+#include "edit/image_edit.h"
 #include "kdlw/app/app_context.h"
 
+class QDialog;
 class QEventLoop;
 class QMenuBar;
+class QMenu;
+class QProgressBar;
 class QStatusBar;
 class QTemporaryDir;
 class QToolButton;
@@ -63,6 +68,25 @@ class TKDLForm : public QWidget {
   void RestoreCommand();
   void LabelCommand();
 
+  // Changes to the image (kdl_form_edit.cpp). Each asks where an entry would be replaced or removed, shows
+  // its progress in the status bar, writes the image back and shows it again.
+  void AddFilesCommand();
+  void AddFolderCommand();
+  void NewFolderCommand();
+  void DeleteCommand();
+  void RenameCommand();
+  void AttributesCommand();
+  void VolumeLabelCommand();
+  // Puts host files and folders (chosen, or dropped on the list) into the directory the list shows.
+  bool AddHostPaths(const QStringList& paths);
+  // The directory the list shows: its first cluster, 0 for the root.
+  uint16_t CurrentDirectory() const { return currentDir_; }
+  // The commands that change the image, as the 編集 button and the list's context menu show them.
+  QMenu* EditMenu() const { return editMenu_; }
+  bool Busy() const { return busy_; }
+  // Runs a dialog of the attributes command; QDialog::exec unless replaced (tests answer it themselves).
+  std::function<int(QDialog&)> runDialog;
+
   // Selects exactly the list item whose name (the caption with a short name's padding removed) is `name`;
   // false when there is none.
   bool SelectName(const QString& name);
@@ -92,6 +116,16 @@ class TKDLForm : public QWidget {
   void ListDirectory(kdl::DirectoryTable table);
   void FillList();
   bool HandleKey(QKeyEvent* key, QWidget* target);
+  bool HandleEditKey(QKeyEvent* key);
+  void BuildEditControls();
+  // Begins an edit of the image, lets `change` make its change, writes the image back when it succeeded and
+  // shows the image again. False when anything was refused or failed.
+  bool RunEdit(const std::function<bool(kdl::ImageEdit&)>& change);
+  // Opens the image again after it was written and lists the directory that was shown, or the root.
+  void Reload();
+  // The entries of the selected list items (not the label, ".." or "."), found in the volume.
+  std::vector<kdl::FatNode> SelectedNodes(const kdl::FatVolume& volume) const;
+  std::vector<const kdl::ListItem*> SelectedEntries() const;
   // The one selected list item, or null when none or several are selected.
   const kdl::ListItem* SelectedItem() const;
   void ShowFile(const kdl::ListItem& item);
@@ -115,6 +149,14 @@ class TKDLForm : public QWidget {
   std::unique_ptr<QTemporaryDir> tempDir_;
   QEventLoop* loop_ = nullptr;
   DesktopOpener* opener_ = nullptr;
+  QString imagePath_;  // the file the window shows
+  bool raw_ = false;   // a raw sector image
+  uint16_t currentDir_ = 0;
+  bool busy_ = false;
+  QMenu* editMenu_ = nullptr;
+  QToolButton* sbAdd_ = nullptr;
+  QToolButton* sbEdit_ = nullptr;
+  QProgressBar* pbEdit_ = nullptr;
 
   QMenuBar* menuBar1_ = nullptr;
   QWidget* panel1_ = nullptr;

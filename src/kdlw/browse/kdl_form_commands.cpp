@@ -25,6 +25,7 @@ void TKDLForm::OpenSelectedItem() {
   if (item->index >= current_.size()) return;
   if (item->typeText == kdl::kDirectoryTypeText) {
     // ".." of a first-level directory names cluster 0, which stands for the root.
+    currentDir_ = current_[item->index].FirstCluster();
     ListDirectory(kdl::LoadSubdirectory(*image_, current_[item->index]));
     return;
   }
@@ -134,6 +135,7 @@ void TKDLForm::RunImageDialog(int32_t mode) {
 }
 
 bool TKDLForm::HandleKey(QKeyEvent* key, QWidget* target) {
+  if (HandleEditKey(key)) return true;
   switch (key->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

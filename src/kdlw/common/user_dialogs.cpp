@@ -159,4 +159,12 @@ QString QtUserDialogs::SaveFileName(QWidget* parent, const QString& title, const
   return RunFileDialog(parent, title, folder, filter, QFileDialog::AcceptSave);
 }
 
+QStringList QtUserDialogs::OpenFileNames(QWidget* parent, const QString& title, const QString& folder) {
+  return QFileDialog::getOpenFileNames(parent, title, folder);
+}
+
+QString QtUserDialogs::ExistingFolder(QWidget* parent, const QString& title, const QString& folder) {
+  return QFileDialog::getExistingDirectory(parent, title, folder);
+}
+
 }  // namespace kdlw

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "common/prompt.h"
@@ -26,6 +27,16 @@ class UserDialogs {
                                const QString& filter) = 0;
   virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& folder,
                                const QString& filter) = 0;
+  // Files to open, several at once; empty when the user cancelled. One file through OpenFileName unless
+  // replaced.
+  virtual QStringList OpenFileNames(QWidget* parent, const QString& title, const QString& folder) {
+    const QString file = OpenFileName(parent, title, folder, {});
+    return file.isEmpty() ? QStringList() : QStringList{file};
+  }
+  // An existing folder; empty when the user cancelled.
+  virtual QString ExistingFolder(QWidget* parent, const QString& title, const QString& folder) {
+    return OpenFileName(parent, title, folder, {});
+  }
 };
 
 // The real dialogs: QMessageBox with Japanese button texts, QInputDialog and QFileDialog.
@@ -39,6 +50,8 @@ class QtUserDialogs : public UserDialogs {
                        const QString& filter) override;
   QString SaveFileName(QWidget* parent, const QString& title, const QString& folder,
                        const QString& filter) override;
+  QStringList OpenFileNames(QWidget* parent, const QString& title, const QString& folder) override;
+  QString ExistingFolder(QWidget* parent, const QString& title, const QString& folder) override;
 };
 
 }  // namespace kdlw
