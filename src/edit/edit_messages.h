@@ -12,6 +12,9 @@ inline constexpr const char* kInArchive =
 inline constexpr const char* kReadOnlyFile = "%s は読み込み専用です";
 inline constexpr const char* kNotRegularFile = "%s は通常のファイルではありません";
 inline constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
+inline constexpr const char* kOwnLayoutOmitted =
+    "%s はＦＡＴの配置が標準と違うディスクを未使用クラスタを省いて保存しています\n"
+    "「未使用クラスタのファイル化」で作り直してから変更してください";
 inline constexpr const char* kUnreadable = "%s には読めないトラックがあるため変更できません";
 inline constexpr const char* kDamaged = "ＦＡＴに異常があります（%s : %s）\n変更できません";
 inline constexpr const char* kDamageLoop = "クラスタチェーンがループしています";

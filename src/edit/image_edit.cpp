@@ -126,7 +126,13 @@ bool ImageEdit::Begin(const std::string& path) {
     return false;
   }
   disk_ = before_;
-  volume_.emplace(std::span<uint8_t>(disk_), WritableLayout(disk_, image_.header.mediaType));
+  const MediaGeometry layout = WritableLayout(disk_, image_.header.mediaType);
+  // Free clusters were left out by the table's FAT; a disk laid out otherwise cannot be stored that way.
+  if (!image_.isRaw && image_.header.omitUnused != 0 && DiffersFromTable(layout, image_.header.mediaType)) {
+    image_.ShowImageError(Format(kOwnLayoutOmitted, path.c_str()));
+    return false;
+  }
+  volume_.emplace(std::span<uint8_t>(disk_), layout);
   if (const std::optional<FatDamage> damage = volume_->FindDamage()) {
     image_.ShowImageError(Format(kDamaged, damage->path.c_str(), DamageText(damage->kind)));
     volume_.reset();

@@ -57,41 +57,6 @@ int64_t FileAdder::AddImage(kdl::ArchiveState& archive, kdl::ImageState&) {
   return kdl::AddImageFile(archive, file, {});
 }
 
-const fs::path& Floppies() {
-  static const fs::path folder = [] {
-    const fs::path scripts = fs::path(KDL_SOURCE_DIR) / "tests" / "fixtures";
-    std::string contents;
-    for (const char* name : {"make_floppies.sh", "fatpatch.py"}) {
-      std::ifstream in(scripts / name, std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      contents += text.str();
-    }
-    char key[32];
-    std::snprintf(key, sizeof key, "%016zx", std::hash<std::string>{}(contents));
-    const fs::path target =
-        fs::temp_directory_path() / ("kdl-floppies-" + std::to_string(getuid()) + "-" + key);
-    if (fs::exists(target / "done")) return target;
-    // Built beside the target and renamed into place, so test programs running at once never see half of it.
-    std::string pattern = target.string() + ".build-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return target;
-    const fs::path build(pattern);
-    const CommandResult r = RunCommand("bash " + ShellQuote((scripts / "make_floppies.sh").string()) + " " +
-                                           ShellQuote(build.string()) + " >/dev/null",
-                                       true);
-    if (r.status != 0) {
-      ADD_FAILURE() << "make_floppies.sh failed: " << r.output;
-      return build;
-    }
-    std::ofstream(build / "done") << "ok\n";
-    std::error_code ec;
-    fs::rename(build, target, ec);
-    if (ec) fs::remove_all(build, ec);
-    return target;
-  }();
-  return folder;
-}
-
 void SetLocalMtime(const std::string& path, int year, int month, int day, int hour, int minute, int second) {
   std::tm t{};
   t.tm_year = year - 1900;

@@ -45,10 +45,6 @@ class FileAdder : public kdl::ImageAdder {
   size_t next_ = 0;
 };
 
-// The folder the fixture script fills (typeN.img, typeN.files/, blank/typeN.img ...), built once and kept
-// between test programs, keyed by the script's contents.
-const std::filesystem::path& Floppies();
-
 // Sets a file's modification time to the given local date and time.
 void SetLocalMtime(const std::string& path, int year, int month, int day, int hour, int minute, int second);
 

@@ -66,7 +66,7 @@ struct EditBench : ImageBench {
   }
 };
 
-class EditEveryType : public ::testing::TestWithParam<std::tuple<int, const char*>> {};
+class EditEveryType : public ::testing::TestWithParam<std::tuple<int, std::string>> {};
 
 // Every write of a commit, from the first to the rename, made to fail in turn: the image stays byte-identical
 // and no temporary file is left; with every write passing, the change is there.
@@ -108,7 +108,8 @@ TEST_P(EditEveryType, AFailureAtAnyWriteLeavesTheImageAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(KdlAndRaw, EditEveryType,
                          ::testing::Combine(::testing::Range(0, 8),
-                                            ::testing::Values("DISK.KDL", "disk.img")));
+                                            ::testing::Values(std::string("DISK.KDL"),
+                                                              std::string("disk.img"))));
 
 // Damage in the file system that writing would spread: the edit is refused with what is wrong and where.
 TEST(Edit, DamagedChainsAreNotWrittenOn) {

@@ -153,8 +153,10 @@ class EditOracle : public ::testing::TestWithParam<int> {
     return ReadFile(raw_);
   }
 
-  // fsck.fat finds nothing to fix, and mcopy -s extracts exactly the model tree.
-  void CheckAgainstOracles(const std::string& step) {
+  // fsck.fat finds nothing to fix, and mcopy -s extracts exactly the model tree. `knownNames`: the Shift-JIS
+  // short names with a 0x5C trail byte that fsck.fat takes for "\" whatever its code page (the mtools fixture
+  // disks hold three); exactly those reports are allowed then.
+  void CheckAgainstOracles(const std::string& step, bool knownNames = false) {
     SCOPED_TRACE(step);
     const std::vector<uint8_t> raw = Raw();
     ASSERT_EQ(raw.size(), static_cast<size_t>(kdl::MediaTable()[Type()].totalSectors) *
@@ -162,12 +164,21 @@ class EditOracle : public ::testing::TestWithParam<int> {
     if (Type() != kdl::kMediaType8Inch) {
       const auto fsck = RunCommand("fsck.fat -n " + ShellQuote(raw_), true);
       std::stringstream lines(fsck.output);
+      int badNames = 0;
       for (std::string line; std::getline(lines, line);) {
         if (line.rfind("fsck.fat ", 0) == 0 || line.find(" files, ") != std::string::npos || line.empty())
           continue;
+        const bool badName = line.rfind("  Bad short file name", 0) == 0;
+        if (knownNames && (badName || line.rfind("  Auto-renaming", 0) == 0 ||
+                           line.rfind("  Renamed to", 0) == 0 || line == "Leaving filesystem unchanged." ||
+                           (line[0] == '/' && line.find('\\') != std::string::npos))) {
+          badNames += badName ? 1 : 0;
+          continue;
+        }
         ADD_FAILURE() << "fsck.fat: " << line;
       }
-      EXPECT_EQ(fsck.status, 0) << fsck.output;
+      EXPECT_EQ(badNames, knownNames ? 3 : 0) << fsck.output;
+      EXPECT_LE(fsck.status, knownNames ? 1 : 0) << fsck.output;
     }
     const fs::path out = dir_ / ("mcopy-" + std::to_string(++steps_));
     fs::create_directories(out);
@@ -197,7 +208,7 @@ class EditOracle : public ::testing::TestWithParam<int> {
     const std::vector<uint8_t> oldKdl = ReadFile(image_), oldRaw = Raw();
     if (expect) expect();
     EXPECT_EQ(Run(args), 0) << step << ": " << last_;
-    CheckAgainstOracles(step);
+    CheckAgainstOracles(step, knownNames_);
     return Reencoded(oldKdl, oldRaw, ReadFile(image_), ReadFile(raw_));
   }
 
@@ -270,6 +281,7 @@ class EditOracle : public ::testing::TestWithParam<int> {
   }
 
   kdltest::TempDir dir_;
+  bool knownNames_ = false;
   std::string image_, raw_, last_;
   fs::path model_;
   int steps_ = 0;
@@ -364,6 +376,101 @@ TEST_P(EditOracle, FormatPutMkdirMvAttribVolRmAndFillTheDisk) {
   Refused("full disk", "mkdir " + Img() + " /MORE", "が入りません");
 }
 
+// A disk mkfs.fat and mtools filled (fragmented files, deleted entries, long names straddling clusters,
+// Shift-JIS short names), archived as a .KDL: removing a fragmented file frees holes that a new file fills
+// again, a directory moves into one of many entries, and a new folder with a long name grows that directory.
+TEST_P(EditOracle, ChangesOnADiskMtoolsFilled) {
+  const int type = Type();
+  const fs::path fixture = kdltest::Floppies() / ("type" + std::to_string(type) + ".img");
+  ASSERT_EQ(Run("create " + ShellQuote(fixture.string()) + " " + Img()), 0) << last_;
+  CopyWithTimes(kdltest::Floppies() / ("type" + std::to_string(type) + ".files"), model_);
+  knownNames_ = true;
+  const fs::path m = model_;
+  CheckAgainstOracles("as created", true);
+
+  const std::vector<uint8_t> fragment = ReadFile(m / "FRAG.BIN");
+  Change("rm", "rm " + Img() + " /FRAG.BIN '/Long name two entries.txt'", [&] {
+    fs::remove(m / "FRAG.BIN");
+    fs::remove(m / "Long name two entries.txt");
+  });
+  std::vector<uint8_t> fresh(fragment.size() + 3000);
+  for (size_t i = 0; i < fresh.size(); ++i) fresh[i] = static_cast<uint8_t>((i * 131) ^ (i >> 9));
+  WriteFile(dir_ / "Fresh fragments.bin", fresh);
+  SetTime(dir_ / "Fresh fragments.bin", Stamp(50));
+  Change("put into the holes", "put " + Img() + " " + ShellQuote((dir_ / "Fresh fragments.bin").string()),
+         [&] { CopyWithTimes(dir_ / "Fresh fragments.bin", m / "Fresh fragments.bin"); });
+  Change("mv dir", "mv " + Img() + " /DIR1/DIR2 /MANY",
+         [&] { fs::rename(m / "DIR1" / "DIR2", m / "MANY" / "DIR2"); });
+  Change("mkdir", "mkdir " + Img() + " '/MANY/A folder with a rather long name to need more slots'",
+         [&] { fs::create_directories(m / "MANY" / "A folder with a rather long name to need more slots"); });
+}
+
 INSTANTIATE_TEST_SUITE_P(AllMediaTypes, EditOracle, ::testing::Range(0, 8));
+
+}  // namespace
+
+namespace {
+
+// An image inside an archive is never changed in place: the command says how to change it instead.
+TEST(EditCli, ImagesInsideAnArchiveAreRefused) {
+  kdltest::TempDir dir;
+  const std::string image = ShellQuote((dir / "ONE.KDL").string());
+  const std::string archive = (dir / "BOX.KDZ").string();
+  ASSERT_EQ(RunCommand(Kdl() + " format " + image + " --type 5").status, 0);
+  ASSERT_EQ(RunCommand(Kdl() + " add " + ShellQuote(archive) + " " + image + " </dev/null").status, 0);
+  const std::vector<uint8_t> before = ReadFile(archive);
+  auto r = RunCommand(Kdl() + " mkdir " + ShellQuote(archive + ":1") + " /NEW </dev/null", true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("ＫＤＺの中のイメージです"), std::string::npos) << r.output;
+  r = RunCommand(Kdl() + " put " + ShellQuote(archive) + " " + image + " </dev/null", true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("is an archive"), std::string::npos) << r.output;
+  EXPECT_TRUE(ReadFile(archive) == before);
+}
+
+}  // namespace
+
+namespace {
+
+// A disk whose boot sector lays it out otherwise than the media table (1.44 MB with 2-sector clusters and 112
+// root entries) is written as its boot sector says; a .KDL image of it that left free clusters out by the
+// table's FAT is refused.
+TEST(EditCli, DisksWithTheirOwnLayout) {
+  kdltest::TempDir dir;
+  const std::string raw = (dir / "own.img").string();
+  ASSERT_EQ(RunCommand("mkfs.fat -C -F 12 -f 2 -r 112 -R 1 -s 2 -S 512 -g 2/18 -M 0xF0 " + ShellQuote(raw) +
+                       " 1440 >/dev/null")
+                .status,
+            0);
+  WriteFile(dir / "DATA.BIN", std::vector<uint8_t>(5000, 0x42));
+  auto r =
+      RunCommand(Kdl() + " put " + ShellQuote(raw) + " " + ShellQuote((dir / "DATA.BIN").string()), true);
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = RunCommand("fsck.fat -n " + ShellQuote(raw), true);
+  EXPECT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(RunCommand(kEnv + "mcopy -n -i " + ShellQuote(raw) + " ::/DATA.BIN " +
+                       ShellQuote((dir / "back.bin").string()))
+                .status,
+            0);
+  EXPECT_TRUE(ReadFile(dir / "back.bin") == std::vector<uint8_t>(5000, 0x42));
+
+  const std::string image = (dir / "OWN.KDL").string();
+  ASSERT_EQ(
+      RunCommand(Kdl() + " create " + ShellQuote(raw) + " " + ShellQuote(image) + " >/dev/null 2>&1").status,
+      0);
+  const std::vector<uint8_t> before = ReadFile(image);
+  r = RunCommand(Kdl() + " mkdir " + ShellQuote(image) + " /NEW", true);
+  if (kdl::ParseKdlHeader(kdl::ByteView(before.data(), 256))->omitUnused != 0) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("ＦＡＴの配置が標準と違う"), std::string::npos) << r.output;
+    EXPECT_TRUE(ReadFile(image) == before);
+  } else {
+    // An image that stores every cluster is changed like the raw disk.
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(RunCommand(Kdl() + " raw " + ShellQuote(image) + " " + ShellQuote(raw) + " --yes").status, 0);
+    EXPECT_EQ(RunCommand("fsck.fat -n " + ShellQuote(raw)).status, 0);
+    EXPECT_NE(RunCommand(kEnv + "mdir -i " + ShellQuote(raw) + " ::/").output.find("NEW"), std::string::npos);
+  }
+}
 
 }  // namespace

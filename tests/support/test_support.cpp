@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 
 namespace kdltest {
@@ -70,6 +72,40 @@ std::string ShellQuote(const std::string& s) {
 
 bool HaveTool(const std::string& tool) {
   return RunCommand("command -v " + ShellQuote(tool) + " >/dev/null 2>&1").status == 0;
+}
+
+namespace fs = std::filesystem;
+
+const fs::path& Floppies() {
+  static const fs::path folder = [] {
+    const fs::path scripts = fs::path(KDL_SOURCE_DIR) / "tests" / "fixtures";
+    std::string contents;
+    for (const char* name : {"make_floppies.sh", "fatpatch.py"}) {
+      std::ifstream in(scripts / name, std::ios::binary);
+      std::ostringstream text;
+      text << in.rdbuf();
+      contents += text.str();
+    }
+    char key[32];
+    std::snprintf(key, sizeof key, "%016zx", std::hash<std::string>{}(contents));
+    const fs::path target =
+        fs::temp_directory_path() / ("kdl-floppies-" + std::to_string(getuid()) + "-" + key);
+    if (fs::exists(target / "done")) return target;
+    // Built beside the target and renamed into place, so test programs running at once never see half of it.
+    std::string pattern = target.string() + ".build-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) return target;
+    const fs::path build(pattern);
+    const CommandResult r = RunCommand("bash " + ShellQuote((scripts / "make_floppies.sh").string()) + " " +
+                                           ShellQuote(build.string()) + " >/dev/null",
+                                       true);
+    if (r.status != 0) throw std::runtime_error("make_floppies.sh failed: " + r.output);
+    std::ofstream(build / "done") << "ok\n";
+    std::error_code ec;
+    fs::rename(build, target, ec);
+    if (ec) fs::remove_all(build, ec);
+    return target;
+  }();
+  return folder;
 }
 
 }  // namespace kdltest

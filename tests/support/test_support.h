@@ -42,4 +42,8 @@ std::string ShellQuote(const std::string& s);
 // True when `tool` is on PATH.
 bool HaveTool(const std::string& tool);
 
+// The folder the fixture script fills (typeN.img, typeN.files/, blank/typeN.img ...), built once and kept
+// between test programs, keyed by the script's contents.
+const std::filesystem::path& Floppies();
+
 }  // namespace kdltest
