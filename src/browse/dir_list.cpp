@@ -4,6 +4,7 @@
 
 #include "browse/fat.h"
 #include "common/sjis.h"
+#include "fat/dos_names.h"
 
 namespace kdl {
 namespace {
@@ -37,28 +38,6 @@ int CompareBytes(std::string_view a, std::string_view b) {
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
-
-std::vector<std::string_view> SplitPath(std::string_view path) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
-      if (i > start) parts.push_back(path.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return parts;
 }
 
 }  // namespace
@@ -119,11 +98,11 @@ const DirectoryEntry* LookupName(const DirectoryTable& table, std::string_view n
     if (e.IsLongNamePiece() || e.IsVolumeLabel()) continue;
     std::string display;
     EntryDisplayName(table, i, display);
-    if (EqualsIgnoringAsciiCase(display, name)) return &e;
+    if (SameDosName(display, name)) return &e;
     std::string shortName = ShortName(e);
     if (!shortName.empty() && static_cast<uint8_t>(shortName[0]) == 0x05)
       shortName[0] = static_cast<char>(0xE5);
-    if (EqualsIgnoringAsciiCase(SjisToUtf8(shortName), name)) return &e;
+    if (SameDosName(SjisToUtf8(shortName), name)) return &e;
   }
   return nullptr;
 }
@@ -131,7 +110,7 @@ const DirectoryEntry* LookupName(const DirectoryTable& table, std::string_view n
 std::optional<ResolvedPath> ResolveImagePath(ImageState& image, std::string_view path) {
   ResolvedPath r;
   r.table = image.root;
-  const std::vector<std::string_view> parts = SplitPath(path);
+  const std::vector<std::string_view> parts = PathComponents(path);
   for (size_t k = 0; k < parts.size(); ++k) {
     const DirectoryEntry* e = LookupName(r.table, parts[k]);
     if (e == nullptr) return std::nullopt;

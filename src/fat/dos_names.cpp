@@ -328,6 +328,18 @@ std::optional<ShortName11> MakeVolumeLabel(std::string_view utf8) {
               bytes.size() > kNameBytes ? std::string_view(bytes).substr(kNameBytes) : std::string_view());
 }
 
+std::vector<std::string_view> PathComponents(std::string_view path) {
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
+      if (i > start) parts.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return parts;
+}
+
 ShortName11 ShortNameOf(const DirectoryEntry& entry) {
   ShortName11 name;
   std::copy_n(entry.bytes().begin(), name.size(), name.begin());

@@ -71,6 +71,9 @@ bool SameDosName(std::string_view a, std::string_view b);
 // name may not hold except the space. Empty when the text cannot be a label (or is empty).
 std::optional<ShortName11> MakeVolumeLabel(std::string_view utf8);
 
+// The names of a path inside an image: "/", "\" and empty components between them fall away.
+std::vector<std::string_view> PathComponents(std::string_view path);
+
 // The 11 name bytes of an entry.
 ShortName11 ShortNameOf(const DirectoryEntry& entry);
 

@@ -20,18 +20,6 @@ constexpr uint8_t kExtendedBootSignature = 0x29;
 constexpr size_t kBootLabelAt = 43;
 constexpr std::string_view kNoName = "NO NAME    ";
 
-std::vector<std::string_view> SplitPath(std::string_view path) {
-  std::vector<std::string_view> parts;
-  size_t start = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/' || path[i] == '\\') {
-      if (i > start) parts.push_back(path.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  return parts;
-}
-
 // A short entry with the fields of `fields`; its name is set when it is added.
 DirectoryEntry MakeEntry(uint8_t attribute, const NewEntry& fields, uint16_t firstCluster, uint32_t size) {
   DirectoryEntry e;
@@ -160,7 +148,7 @@ std::optional<FatNode> FatVolume::Lookup(uint16_t dir, std::string_view name) co
 }
 
 std::optional<FatNode> FatVolume::Resolve(std::string_view path) const {
-  const std::vector<std::string_view> parts = SplitPath(path);
+  const std::vector<std::string_view> parts = PathComponents(path);
   if (parts.empty()) return std::nullopt;
   uint16_t dir = kRootDirectory;
   for (size_t k = 0; k < parts.size(); ++k) {
@@ -174,7 +162,7 @@ std::optional<FatNode> FatVolume::Resolve(std::string_view path) const {
 }
 
 std::optional<uint16_t> FatVolume::ResolveDirectory(std::string_view path) const {
-  if (SplitPath(path).empty()) return kRootDirectory;
+  if (PathComponents(path).empty()) return kRootDirectory;
   const std::optional<FatNode> node = Resolve(path);
   if (!node || !node->IsDirectory() || !fat_.IsDataCluster(node->AsDirectory())) return std::nullopt;
   return node->AsDirectory();

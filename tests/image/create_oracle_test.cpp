@@ -13,7 +13,7 @@ class CreateFromFixture : public testing::TestWithParam<int> {
  protected:
   int type() const { return GetParam(); }
   std::filesystem::path Source() const {
-    return kdltest::FloppyFixtures() / ("type" + std::to_string(type()) + ".img");
+    return kdltest::Floppies() / ("type" + std::to_string(type()) + ".img");
   }
 };
 

@@ -75,7 +75,7 @@ std::string FilesDifferFromFixture(const std::filesystem::path& raw, int type) {
                           " MTOOLS_NAME_NUMERIC_TAIL=1 ";
   const std::filesystem::path out = work / "files";
   std::filesystem::create_directory(out);
-  const std::filesystem::path expected = FloppyFixtures() / ("type" + std::to_string(type) + ".files");
+  const std::filesystem::path expected = Floppies() / ("type" + std::to_string(type) + ".files");
   const CommandResult r = RunCommand(env + "mcopy -s -m -i " + ShellQuote(raw.string()) +
                                          " :: " + ShellQuote(out.string() + "/") + " && diff -r " +
                                          ShellQuote(out.string()) + " " + ShellQuote(expected.string()),
@@ -89,42 +89,6 @@ std::string FsckReport(const std::filesystem::path& raw) {
   for (size_t at; (at = out.find(raw.string())) != std::string::npos;)
     out.replace(at, raw.string().size(), "DISK");
   return out;
-}
-
-const std::filesystem::path& FloppyFixtures() {
-  static const std::filesystem::path folder = [] {
-    const std::filesystem::path scripts = std::filesystem::path(KDL_SOURCE_DIR) / "tests" / "fixtures";
-    std::string contents;
-    for (const char* name : {"make_floppies.sh", "fatpatch.py"}) {
-      std::ifstream in(scripts / name, std::ios::binary);
-      std::ostringstream text;
-      text << in.rdbuf();
-      contents += text.str();
-    }
-    char key[32];
-    std::snprintf(key, sizeof key, "%016zx", std::hash<std::string>{}(contents));
-    const std::filesystem::path target =
-        std::filesystem::temp_directory_path() / ("kdl-floppies-" + std::to_string(getuid()) + "-" + key);
-    if (std::filesystem::exists(target / "done")) return target;
-
-    // Built beside the target and renamed into place, so test programs running at once never see half of it.
-    std::string pattern = target.string() + ".build-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) return target;
-    const std::filesystem::path build(pattern);
-    const CommandResult r = RunCommand("bash " + ShellQuote((scripts / "make_floppies.sh").string()) + " " +
-                                           ShellQuote(build.string()) + " >/dev/null",
-                                       true);
-    if (r.status != 0) {
-      ADD_FAILURE() << "make_floppies.sh failed: " << r.output;
-      return build;
-    }
-    std::ofstream(build / "done") << "ok\n";
-    std::error_code ec;
-    std::filesystem::rename(build, target, ec);
-    if (ec) std::filesystem::remove_all(build, ec);
-    return target;
-  }();
-  return folder;
 }
 
 }  // namespace kdltest

@@ -51,10 +51,6 @@ std::vector<uint8_t> WithFreeClustersBlank(const std::vector<uint8_t>& raw, int 
 kdl::KdlHeader StoredHeader(const std::string& path, uint64_t offset = 0);
 kdl::TrackDirectory StoredDirectory(const std::string& path, uint64_t offset = 0);
 
-// The folder the fixture script fills (typeN.img, blank/typeN.img, typeN.files/ ...), built once and kept
-// between test programs: it is keyed by the script's contents.
-const std::filesystem::path& FloppyFixtures();
-
 // Copies every file of the FAT disk `raw` out with mtools and compares the tree with the fixture's own
 // extraction of media type `type`. Empty when they agree, else what mcopy or diff said.
 std::string FilesDifferFromFixture(const std::filesystem::path& raw, int type);

@@ -10,7 +10,7 @@ namespace {
 class RestoreFromFixture : public testing::TestWithParam<int> {
  protected:
   int type() const { return GetParam(); }
-  std::filesystem::path Fixture(const std::string& name) const { return kdltest::FloppyFixtures() / name; }
+  std::filesystem::path Fixture(const std::string& name) const { return kdltest::Floppies() / name; }
   std::filesystem::path Source() const { return Fixture("type" + std::to_string(type()) + ".img"); }
   std::filesystem::path Blank() const { return Fixture("blank/type" + std::to_string(type()) + ".img"); }
 
@@ -94,7 +94,7 @@ TEST_P(RestoreFromFixture, NeverChangesTheLengthOfADiskFile) {
 
 TEST(RestoreFromFixture, ADmfImageCanBeOutputRawButNotRestored) {
   kdltest::ImageBench bench;
-  const std::filesystem::path dmf = kdltest::FloppyFixtures() / "type7.img";
+  const std::filesystem::path dmf = kdltest::Floppies() / "type7.img";
   HostDrives source({dmf.string()});
   DriveLayer reader(source, &bench.prompter);
   const std::string kdl = (bench.dir / "dmf.kdl").string();
@@ -105,7 +105,7 @@ TEST(RestoreFromFixture, ADmfImageCanBeOutputRawButNotRestored) {
   EXPECT_EQ(kdltest::ReadFile(raw), kdltest::ReadFile(dmf));
 
   const std::string disk = (bench.dir / "blank.img").string();
-  std::filesystem::copy_file(kdltest::FloppyFixtures() / "blank" / "type7.img", disk);
+  std::filesystem::copy_file(kdltest::Floppies() / "blank" / "type7.img", disk);
   const std::vector<uint8_t> before = kdltest::ReadFile(disk);
   HostDrives target({disk});
   DriveLayer writer(target, &bench.prompter);
