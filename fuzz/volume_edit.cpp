@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "edit/image_edit.h"
 #include "fat/format.h"
 #include "fat/volume.h"
+#include "image/track_encode.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> disk = FormatDisk(type, 1);
   std::copy(data + 2, data + 2 + std::min(overlay, disk.size()), disk.begin());
 
-  FatVolume v(disk, WritableLayout(disk, type));
+  FatVolume v(disk, PlanFreeClusters(ByteView(disk.data(), disk.size()), type).layout);
   if (v.FindDamage()) return 0;
   const NewEntry fields{kAttrArchive, 0x6000, 0x3021};
   std::vector<uint8_t> content(3000);

@@ -47,13 +47,6 @@ bool SameLabel(const std::optional<DirectoryEntry>& a, const std::optional<Direc
 
 }  // namespace
 
-MediaGeometry WritableLayout(const std::vector<uint8_t>& disk, int32_t mediaType) {
-  if (const std::optional<MediaGeometry> own =
-          FatLayoutFromBootSector(ByteView(disk.data(), disk.size()), mediaType))
-    return *own;
-  return MediaGeometryOf(mediaType);
-}
-
 uint32_t CurrentDosTime() {
   std::time_t now = std::time(nullptr);
   if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch != nullptr && *epoch != '\0') {
@@ -126,7 +119,8 @@ bool ImageEdit::Begin(const std::string& path) {
     return false;
   }
   disk_ = before_;
-  const MediaGeometry layout = WritableLayout(disk_, image_.header.mediaType);
+  // The reader's layout: the boot sector's where it is sound, else the table's.
+  const MediaGeometry layout = image_.layout;
   // Free clusters were left out by the table's FAT; a disk laid out otherwise cannot be stored that way.
   if (!image_.isRaw && image_.header.omitUnused != 0 && DiffersFromTable(layout, image_.header.mediaType)) {
     image_.ShowImageError(Format(kOwnLayoutOmitted, path.c_str()));

@@ -47,10 +47,6 @@ class ImageEdit {
   std::optional<DirectoryEntry> labelBefore_;
 };
 
-// The layout the file system of `disk` (a disk of `mediaType`) is written with: the one its boot sector
-// describes when that is sound, else the media table's.
-MediaGeometry WritableLayout(const std::vector<uint8_t>& disk, int32_t mediaType);
-
 // The time new entries get, as a DOS date-time (date in the high half): now, or SOURCE_DATE_EPOCH when it is
 // set, so that a build of the same files can give the same image.
 uint32_t CurrentDosTime();

@@ -81,7 +81,7 @@ class TKDLForm : public QWidget {
   bool AddHostPaths(const QStringList& paths);
   // The directory the list shows: its first cluster, 0 for the root.
   uint16_t CurrentDirectory() const { return currentDir_; }
-  // The commands that change the image, as the 編集 button and the list's context menu show them.
+  // The commands that change the image, as the menu bar's 編集 menu and the list's context menu show them.
   QMenu* EditMenu() const { return editMenu_; }
   bool Busy() const { return busy_; }
   // Runs a dialog of the attributes command; QDialog::exec unless replaced (tests answer it themselves).
@@ -155,7 +155,6 @@ class TKDLForm : public QWidget {
   bool busy_ = false;
   QMenu* editMenu_ = nullptr;
   QToolButton* sbAdd_ = nullptr;
-  QToolButton* sbEdit_ = nullptr;
   QProgressBar* pbEdit_ = nullptr;
 
   QMenuBar* menuBar1_ = nullptr;

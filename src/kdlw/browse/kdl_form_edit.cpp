@@ -1,12 +1,13 @@
-// The browse window's commands that change the image: add files and folders (by the 追加 button, the menu or
-// dropping them from the desktop's file manager), a new folder, delete, rename, attributes and the volume
-// label. Each runs as one edit of the image (edit/image_edit.h): nothing is written unless the whole change
-// succeeds.
+// The browse window's commands that change the image: add files and folders (by the 追加 button, the 編集
+// menu or dropping them from the desktop's file manager), a new folder, delete, rename, attributes and the
+// volume label. Each runs as one edit of the image (edit/image_edit.h): nothing is written unless the whole
+// change succeeds.
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -26,7 +27,7 @@ namespace kdlw {
 namespace {
 
 const QString kCaptionDelete = QStringLiteral("ファイル削除");
-// Where the tool bar's new buttons go: after Dump, before the label button.
+// Where the tool bar's add button goes: after Dump, before the label button.
 constexpr int kEditButtonsAt = 4;
 
 // Takes files dropped from the desktop's file manager on the list.
@@ -85,7 +86,7 @@ QAction* AddAction(QMenu* menu, const char* name, const QString& caption, const 
 }  // namespace
 
 void TKDLForm::BuildEditControls() {
-  editMenu_ = new QMenu(this);
+  editMenu_ = new QMenu(QStringLiteral("編集(&M)"), this);
   editMenu_->setObjectName(QStringLiteral("EditMenu"));
   AddAction(editMenu_, "KAddFiles", QStringLiteral("ファイルの追加(&A)..."), [this] { AddFilesCommand(); });
   AddAction(editMenu_, "KAddFolder", QStringLiteral("フォルダの追加(&F)..."), [this] { AddFolderCommand(); });
@@ -100,15 +101,10 @@ void TKDLForm::BuildEditControls() {
 
   sbAdd_ = MakeToolButton(panel1_, "sbAdd", QStringLiteral("追加(&A)"),
                           QStringLiteral("ファイルをＫＤＬの中に追加します"));
-  sbEdit_ = MakeToolButton(panel1_, "sbEdit", QStringLiteral("編集(&M)"),
-                           QStringLiteral("ＫＤＬの中のファイルやフォルダを変更します"));
-  sbEdit_->setMenu(editMenu_);
-  sbEdit_->setPopupMode(QToolButton::InstantPopup);
-  if (auto* row = qobject_cast<QHBoxLayout*>(panel1_->layout())) {
-    row->insertWidget(kEditButtonsAt, sbAdd_);
-    row->insertWidget(kEditButtonsAt + 1, sbEdit_);
-  }
+  if (auto* row = qobject_cast<QHBoxLayout*>(panel1_->layout())) row->insertWidget(kEditButtonsAt, sbAdd_);
   connect(sbAdd_, &QToolButton::clicked, this, &TKDLForm::AddFilesCommand);
+  // The menu bar carries the same commands after the window menu.
+  menuBar1_->addMenu(editMenu_);
 
   listView1_->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(listView1_, &QWidget::customContextMenuRequested, this,
