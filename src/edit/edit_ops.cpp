@@ -123,9 +123,11 @@ bool MovePath(ImageEdit& edit, const std::string& from, const std::string& to) {
   if (!node) return ReportFatStatus(edit.image(), FatStatus::kNotFound, from);
   auto [folder, name] = SplitImagePath(to);
   std::optional<uint16_t> dir = v.ResolveDirectory(folder);
-  // An existing directory (other than the entry itself) takes the entry under its own name.
-  if (const std::optional<FatNode> target = v.Resolve(to);
-      target && target->IsDirectory() && !(target->dir == node->dir && target->slot == node->slot)) {
+  // The root, or an existing directory other than the entry itself, takes the entry under its own name.
+  if (name.empty()) {
+    name = node->Name();
+  } else if (const std::optional<FatNode> target = v.Resolve(to);
+             target && target->IsDirectory() && !(target->dir == node->dir && target->slot == node->slot)) {
     dir = target->AsDirectory();
     name = node->Name();
   }

@@ -340,11 +340,13 @@ TEST_P(EditOracle, FormatPutMkdirMvAttribVolRmAndFillTheDisk) {
          [&] { fs::rename(m / "Tree" / "Two pieces of name.txt", m / "NEWDIR" / "Two pieces of name.txt"); });
   Change("mv dir", "mv " + Img() + " '/Tree/Level 1/Level 2' /NEWDIR/moved",
          [&] { fs::rename(m / "Tree" / "Level 1" / "Level 2", m / "NEWDIR" / "moved"); });
+  Change("mv to the root", "mv " + Img() + " /Tree/lower.txt /",
+         [&] { fs::rename(m / "Tree" / "lower.txt", m / "lower.txt"); });
 
   // Attributes change one directory entry: at most the units holding it are stored anew.
   EXPECT_LE(Change("attrib", "attrib " + Img() + " /NEWDIR/moved/Level\\ 3/deep\\ file.bin +r +h -a"), 2);
   EXPECT_EQ(Attributes("/NEWDIR/moved/Level 3/deep file.bin"), "HR");
-  EXPECT_EQ(Attributes("/Tree/lower.txt"), "A");
+  EXPECT_EQ(Attributes("/lower.txt"), "A");
 
   EXPECT_LE(Change("vol", "vol " + Img() + " 'New Label'"), 2);
   EXPECT_NE(Label().find("Volume label is NEW LABEL"), std::string::npos);
