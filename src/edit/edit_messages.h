@@ -4,6 +4,8 @@
 
 #include <string_view>
 
+#include "image/drive_messages.h"
+
 namespace kdl::edit_text {
 
 // Refusals before anything is changed.
@@ -37,8 +39,8 @@ inline constexpr const char* kNotAFile = "%s はファイルでもディレク�
 inline constexpr const char* kFolderLoop = "%s はフォルダの中の同じフォルダを指しています";
 inline constexpr const char* kTargetIsFolder = "%s はフォルダです";
 
-// Questions.
-inline constexpr const char* kExists = "%s は存在します。上書きしますか？";
+// Questions; a file that exists is asked about as when an image is made.
+using drive_text::kExists;
 inline constexpr const char* kEntryExists = "ファイル：%s  %s はすでに存在します\n%s%s";
 inline constexpr const char* kOlder = "古いファイルですが ";
 inline constexpr const char* kOverwrite = "上書きしますか？";
