@@ -163,13 +163,17 @@ bool ChangeVolumeLabel(ImageEdit& edit, const std::string& label) {
   return s == FatStatus::kOk || ReportFatStatus(edit.image(), s, label);
 }
 
-std::optional<std::string> VolumeLabelText(const FatVolume& volume) {
-  const std::optional<DirectoryEntry> entry = volume.VolumeLabel();
-  if (!entry) return std::nullopt;
-  std::string name = std::string(entry->Name()) + std::string(entry->Extension());
+std::string LabelEntryText(const DirectoryEntry& entry) {
+  std::string name = std::string(entry.Name()) + std::string(entry.Extension());
   if (!name.empty() && static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
   while (!name.empty() && name.back() == ' ') name.pop_back();
   return SjisToUtf8(name);
+}
+
+std::optional<std::string> VolumeLabelText(const FatVolume& volume) {
+  const std::optional<DirectoryEntry> entry = volume.VolumeLabel();
+  if (!entry) return std::nullopt;
+  return LabelEntryText(*entry);
 }
 
 }  // namespace kdl

@@ -28,6 +28,8 @@ bool ChangeAttributes(ImageEdit& edit, const std::string& path, uint8_t set, uin
 bool ChangeVolumeLabel(ImageEdit& edit, const std::string& label);
 // The volume label (UTF-8, trailing blanks removed), or empty when the disk has none.
 std::optional<std::string> VolumeLabelText(const FatVolume& volume);
+// The text of a volume label entry, as VolumeLabelText gives it.
+std::string LabelEntryText(const DirectoryEntry& entry);
 
 // The same changes on entries already looked up, or in a directory named by its cluster; `shown` names the
 // entry in messages.

@@ -15,7 +15,6 @@
 #include <QTreeWidget>
 
 #include "browse/fat.h"
-#include "common/sjis.h"
 #include "edit/edit_ops.h"
 #include "edit/put.h"
 #include "kdlw/browse/attrib_form.h"
@@ -332,9 +331,7 @@ void TKDLForm::VolumeLabelCommand() {
   QString current;
   for (const kdl::DirectoryEntry& e : image_->root) {
     if (!e.IsVolumeLabel()) continue;
-    std::string name = std::string(e.Name()) + std::string(e.Extension());
-    if (static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
-    current = FromUtf8(kdl::SjisToUtf8(name)).trimmed();
+    current = FromUtf8(kdl::LabelEntryText(e));
     break;
   }
   const std::optional<QString> label =
