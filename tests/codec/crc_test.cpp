@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,36 @@ TEST(TrackCrc, DiffersFromCrc16ArcOnceBit15IsSet) {
 TEST(TrackCrc, WholeCylinderKnownAnswer) {
   std::vector<uint8_t> text = kdltest::ReadFile(kdltest::DataPath("lh5-vectors/gpl3_18432.in"));
   EXPECT_EQ(kdl::TrackCrc(text.data(), text.size()), 0xED11);
+}
+
+// The register one byte at a time, straight from its definition: eight rounds of shift right and XOR
+// with 0xA001 for the table, then the table entry XORed with the register shifted right by eight with
+// bit 15 copied into the vacated upper byte.
+uint16_t BytewiseCrc(const uint8_t* data, size_t length) {
+  unsigned crc = 0;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned r = (crc ^ data[i]) & 0xFFu;
+    for (int bit = 0; bit < 8; ++bit) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
+    crc = r ^ ((crc >> 8) | ((crc & 0x8000u) ? 0xFF00u : 0u));
+  }
+  return static_cast<uint16_t>(crc);
+}
+
+// The several-bytes-per-step form agrees with the byte-wise register on every length and start
+// alignment, with and without the sign-copying bit set along the way.
+TEST(TrackCrc, AgreesWithTheBytewiseRegisterOnEveryLengthAndAlignment) {
+  std::mt19937 rng(14);
+  std::vector<uint8_t> bytes(25600 + 16);
+  for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+  for (size_t start = 0; start < 8; ++start) {
+    for (size_t n = 0; n <= 80; ++n)
+      ASSERT_EQ(kdl::TrackCrc(bytes.data() + start, n), BytewiseCrc(bytes.data() + start, n))
+          << start << " " << n;
+  }
+  for (size_t n : {255u, 4096u, 9216u, 18431u, 18432u, 25600u})
+    EXPECT_EQ(kdl::TrackCrc(bytes.data() + 3, n), BytewiseCrc(bytes.data() + 3, n)) << n;
+  std::vector<uint8_t> ones(1000, 0xFF);
+  EXPECT_EQ(kdl::TrackCrc(ones.data(), ones.size()), BytewiseCrc(ones.data(), ones.size()));
 }
 
 TEST(ByteSum, KnownAnswers) {
