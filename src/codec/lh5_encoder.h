@@ -1,8 +1,13 @@
-// The -lh5- compressor: one-step lazy parsing over the trie match finder, static Huffman blocks.
+// The -lh5- compressor: one-step lazy parsing over a match finder, static Huffman blocks.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+
+#include "codec/lh5_block_encoder.h"
+#include "codec/lh5_format.h"
 
 namespace kdl::lh5 {
 
@@ -28,5 +33,55 @@ EncodeResult Encode(const uint8_t* in, size_t length, uint8_t* out, size_t capac
 // Room that an unbounded stream of `length` input bytes can need: literals cost at most 16 bits,
 // and every block of at least 5,000 codes carries at most about 1.2 KB of tables.
 inline size_t UnboundedCapacity(size_t length) { return 2 * length + length / 4 + 4096; }
+
+// Encode() over any match finder with the same interface (Start, Advance, Skip, TextAt and the
+// public matchLen, matchPos, pos and remainder): the stream is a function of the matches alone.
+template <class Finder>
+EncodeResult EncodeWith(const uint8_t* in, size_t length, uint8_t* out, size_t capacity, bool bounded) {
+  EncodeResult result;
+  std::unique_ptr<BlockEncoder> block(new (std::nothrow) BlockEncoder());
+  if (!block) {
+    result.status = EncodeStatus::kNoMemory;
+    return result;
+  }
+  std::unique_ptr<Finder> finder(new (std::nothrow) Finder);
+  if (!finder) {
+    result.status = EncodeStatus::kNoTrieMemory;
+    return result;
+  }
+  InputCursor input;
+  input.data = in;
+  input.length = length;
+  block->Start(out, capacity, bounded, &input);
+
+  Finder& mf = *finder;
+  mf.Start(&input);
+  if (mf.matchLen > mf.remainder) mf.matchLen = mf.remainder;
+  // One-step lazy parse: a match is taken only if the match at the next position is not longer.
+  while (mf.remainder > 0 && !block->unpackable) {
+    const int lastLen = mf.matchLen;
+    const int lastPos = mf.matchPos;
+    mf.Advance();
+    if (mf.matchLen > mf.remainder) mf.matchLen = mf.remainder;
+    if (mf.matchLen > lastLen || lastLen < kThreshold) {
+      block->Output(mf.TextAt(mf.pos - 1), 0);
+    } else {
+      block->Output(static_cast<unsigned>(lastLen + 256 - kThreshold),
+                    static_cast<unsigned>(mf.pos - lastPos - 2) & (kDicSize - 1));
+      mf.Skip(lastLen - 1);
+      if (mf.matchLen > mf.remainder) mf.matchLen = mf.remainder;
+    }
+  }
+  block->Finish();
+
+  if (block->unpackable) {
+    result.status = EncodeStatus::kUnusable;
+  } else if (block->bits.Overflowed()) {
+    result.status = EncodeStatus::kOutputTooSmall;
+  } else {
+    result.size = block->bits.ReadyBytes();
+  }
+  return result;
+}
 
 }  // namespace kdl::lh5

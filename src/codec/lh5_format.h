@@ -1,7 +1,9 @@
 // Fixed parameters of the -lh5- bit stream (8 KiB window, static Huffman blocks).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kdl::lh5 {
 
@@ -22,5 +24,20 @@ inline constexpr int kTBit = 5;
 inline constexpr int kNPT = kNT > kNP ? kNT : kNP;
 
 inline constexpr int kMaxCodeLength = 16;
+
+// The input of one compression call; `consumed` counts the bytes moved into the window so far.
+struct InputCursor {
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  size_t consumed = 0;
+
+  int Read(uint8_t* dst, int n) {
+    const size_t left = length - consumed;
+    const size_t take = left < static_cast<size_t>(n) ? left : static_cast<size_t>(n);
+    if (take != 0) std::memcpy(dst, data + consumed, take);
+    consumed += take;
+    return static_cast<int>(take);
+  }
+};
 
 }  // namespace kdl::lh5

@@ -1,8 +1,9 @@
 #include "codec/lh5_match_finder.h"
 
+#include <array>
 #include <cstring>
 
-// The trie operations run once per input byte: inlining them into Advance() keeps the state in
+// The trie operations run once per input byte: inlining them into Step() keeps the state in
 // registers across the deletion and the insertion.
 #define KDL_ALWAYS_INLINE inline __attribute__((always_inline))
 
@@ -11,85 +12,209 @@ namespace kdl::lh5 {
 namespace {
 
 // Number of equal bytes at a and b, counting from `from` up to `limit`.
-inline int MatchLength(const uint8_t* a, const uint8_t* b, int from, int limit) {
+KDL_ALWAYS_INLINE int MatchLength(const uint8_t* a, const uint8_t* b, int from, int limit) {
   int n = from;
-  while (n + 8 <= limit) {
+  // Both strings lie in the window, which has slack behind its look-ahead for the last word.
+  for (;;) {
     uint64_t x;
     uint64_t y;
     std::memcpy(&x, a + n, 8);
     std::memcpy(&y, b + n, 8);
-    if (x != y) return n + (__builtin_ctzll(x ^ y) >> 3);
+    if (x != y) {
+      n += __builtin_ctzll(x ^ y) >> 3;
+      return n < limit ? n : limit;
+    }
     n += 8;
+    if (n >= limit) return limit;
   }
-  while (n < limit && a[n] == b[n]) ++n;
-  return n;
 }
+
+constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+
+// For each set of used slots, the top bit of each used slot's byte.
+constexpr std::array<uint64_t, 128> MakeSlotMasks() {
+  std::array<uint64_t, 128> m{};
+  for (unsigned used = 0; used < 128; ++used) {
+    for (int i = 0; i < 7; ++i) {
+      if (used & (1u << i)) m[used] |= uint64_t{0x80} << (8 * i);
+    }
+  }
+  return m;
+}
+constexpr std::array<uint64_t, 128> kSlotMasks = MakeSlotMasks();
 
 }  // namespace
 
-int InputCursor::Read(uint8_t* dst, int n) {
-  size_t left = length - consumed;
-  size_t take = left < static_cast<size_t>(n) ? left : static_cast<size_t>(n);
-  if (take != 0) std::memcpy(dst, data + consumed, take);
-  consumed += take;
-  return static_cast<int>(take);
+KDL_ALWAYS_INLINE int MatchFinder::InnerChild(int q, int c) const {
+  const Inner& n = inner_[q];
+  uint64_t w;
+  std::memcpy(&w, n.bytes, 8);
+  // The top bit of every byte equal to c, exactly (no borrow crosses bytes).
+  const uint64_t x = w ^ (0x0101010101010101ull * static_cast<uint64_t>(c));
+  const uint64_t equal = ~(((x & kLow7) + kLow7) | x | kLow7);
+  const uint64_t hit = equal & kSlotMasks[n.used & 0x7F];
+  if (hit != 0) return n.children[__builtin_ctzll(hit) >> 3];
+  return (n.used & kMaySpill) != 0 ? SpilledChild(q, c) : kNil;
 }
 
-KDL_ALWAYS_INLINE void MatchFinder::MakeChild(int q, int c, int r) {
-  int h = Hash(q, c);
-  int t = next_[h];
-  next_[h] = static_cast<uint16_t>(r);
-  next_[r] = static_cast<uint16_t>(t);
-  prev_[t] = static_cast<uint16_t>(r);
-  prev_[r] = static_cast<uint16_t>(h);
-  node_[r].parent = static_cast<uint16_t>(q);
-  ++node_[q].childCount;
+int MatchFinder::SpilledChild(int q, int c) const {
+  int r = spillNext_[SpillSlot(q, c)];
+  while (r != kNil) {
+    const Head& h = HeadOf(r);
+    if (h.byte == c && h.parent == q) break;
+    r = spillNext_[r];
+  }
+  return r;
 }
 
-// Puts a new internal node of level `len` above `old` and hangs the current position from it.
-KDL_ALWAYS_INLINE void MatchFinder::Split(int old, int len, int mpos) {
-  int node = avail_;
-  avail_ = next_[node];
-  node_[node].childCount = 0;
-  int t = prev_[old];
-  prev_[node] = static_cast<uint16_t>(t);
-  next_[t] = static_cast<uint16_t>(node);
-  t = next_[old];
-  next_[node] = static_cast<uint16_t>(t);
-  prev_[t] = static_cast<uint16_t>(node);
-  node_[node].parent = node_[old].parent;
-  node_[node].level = static_cast<uint8_t>(len);
-  node_[node].position = static_cast<uint16_t>(pos);
-  MakeChild(node, text_[mpos + len], old);
-  MakeChild(node, text_[pos + len], pos);
+int MatchFinder::AnyChild(int q) const {
+  const Inner& n = inner_[q];
+  if ((n.used & 0x7F) != 0) return n.children[__builtin_ctz(n.used & 0x7F)];
+  for (int slot = kNodes; slot < kNodes + kSpillSlots; ++slot) {
+    for (int r = spillNext_[slot]; r != kNil; r = spillNext_[r]) {
+      if (HeadOf(r).parent == q) return r;
+    }
+  }
+  return kNil;
+}
+
+KDL_ALWAYS_INLINE void MatchFinder::SpillLink(int slot, int r) {
+  const int t = spillNext_[slot];
+  spillNext_[slot] = static_cast<uint16_t>(r);
+  spillNext_[r] = static_cast<uint16_t>(t);
+  spillPrev_[t] = static_cast<uint16_t>(r);  // spillPrev_[kNil] is scratch
+  spillPrev_[r] = static_cast<uint16_t>(slot);
+}
+
+KDL_ALWAYS_INLINE void MatchFinder::SpillUnlink(int r) {
+  const int before = spillPrev_[r];
+  const int after = spillNext_[r];
+  spillNext_[before] = static_cast<uint16_t>(after);
+  spillPrev_[after] = static_cast<uint16_t>(before);
+}
+
+KDL_ALWAYS_INLINE void MatchFinder::SpillReplace(int r, int s) {
+  const int before = spillPrev_[r];
+  const int after = spillNext_[r];
+  spillNext_[before] = static_cast<uint16_t>(s);
+  spillPrev_[s] = static_cast<uint16_t>(before);
+  spillNext_[s] = static_cast<uint16_t>(after);
+  spillPrev_[after] = static_cast<uint16_t>(s);
+}
+
+KDL_ALWAYS_INLINE void MatchFinder::AddInnerChild(int q, int c, int r, Head& h) {
+  Inner& n = inner_[q];
+  h.parent = static_cast<uint16_t>(q);
+  h.byte = static_cast<uint8_t>(c);
+  ++n.head.count;
+  const unsigned free = ~n.used & 0x7Fu;
+  if (free != 0) {
+    const int i = __builtin_ctz(free);
+    n.used = static_cast<uint8_t>(n.used | (1u << i));
+    n.bytes[i] = static_cast<uint8_t>(c);
+    n.children[i] = static_cast<uint16_t>(r);
+    h.slot = static_cast<uint8_t>(i);
+  } else {
+    SpillLink(SpillSlot(q, c), r);
+    n.used = static_cast<uint8_t>(n.used | kMaySpill);
+    h.slot = kSpilled;
+  }
+}
+
+KDL_ALWAYS_INLINE void MatchFinder::RemoveChild(int q, int r, const Head& h) {
+  if (q >= kDicSize) {
+    rootChildren_[RootKey(q, h.byte)] = kNil;
+  } else if (h.slot != kSpilled) {
+    inner_[q].used = static_cast<uint8_t>(inner_[q].used & ~(1u << h.slot));
+  } else {
+    SpillUnlink(r);
+  }
+}
+
+KDL_ALWAYS_INLINE void MatchFinder::ReplaceChild(int q, int r, const Head& hr, int s, Head& hs) {
+  hs.byte = hr.byte;
+  hs.slot = hr.slot;
+  if (q >= kDicSize) {
+    rootChildren_[RootKey(q, hr.byte)] = static_cast<uint16_t>(s);
+  } else if (hr.slot != kSpilled) {
+    inner_[q].children[hr.slot] = static_cast<uint16_t>(s);
+  } else {
+    SpillReplace(r, s);
+  }
+}
+
+// Puts a new internal node of level `len` between `q` and its child `old` and hangs the current
+// position from it.
+KDL_ALWAYS_INLINE void MatchFinder::Split(int q, int old, int len, int mpos) {
+  const int node = avail_;
+  Inner& n = inner_[node];
+  avail_ = n.head.parent;
+  Head& ho = HeadOf(old);
+  ReplaceChild(q, old, ho, node, n.head);
+  n.head.parent = static_cast<uint16_t>(q);
+  n.head.level = static_cast<uint8_t>(len);
+  n.head.aux = static_cast<uint16_t>(pos);
+  n.head.count = 2;
+  // The two children take the first two slots.
+  const uint8_t co = text_[mpos + len];
+  const uint8_t cp = text_[pos + len];
+  std::memset(n.bytes, 0, sizeof n.bytes);
+  n.bytes[0] = co;
+  n.bytes[1] = cp;
+  n.children[0] = static_cast<uint16_t>(old);
+  n.children[1] = static_cast<uint16_t>(pos);
+  n.used = 3;
+  ho.parent = static_cast<uint16_t>(node);
+  ho.byte = co;
+  ho.slot = 0;
+  Head& hp = LeafOf(pos);
+  hp.parent = static_cast<uint16_t>(node);
+  hp.byte = cp;
+  hp.slot = 1;
 }
 
 KDL_ALWAYS_INLINE void MatchFinder::InsertNode() {
   const int p = pos;
   int len = matchLen;
-  int q;
-  int r;
-  if (len >= 4) {
+  int q = kNil;
+  int r = kNil;
+  bool fromRoot = len < 4;
+  if (!fromRoot) {
     // The previous position matched len bytes, so this one matches at least one fewer at the
     // following position: start from that leaf's ancestors instead of the root.
     --len;
     r = (matchPos + 1) | kDicSize;
-    while ((q = node_[r].parent) == kNil) r = next_[r];
-    while (node_[q].level >= len) {
+    while ((q = LeafOf(r).parent) == kNil) {
+      r = LeafOf(r).aux;
+      if (r == kNil) {
+        // The leaf left the window without a successor. The original follows whatever hash-chain
+        // link the leaf last had; no input has been found that leads here (the differential tests
+        // look for one), so the position is then inserted from its root.
+        fromRoot = true;
+        break;
+      }
+    }
+  }
+  if (!fromRoot) {
+    while (inner_[q].head.level >= len) {
       r = q;
-      q = node_[q].parent;
+      q = inner_[q].head.parent;
     }
     int t = q;
-    while (node_[t].position & kPercFlag) {
-      node_[t].position = static_cast<uint16_t>(p);
-      t = node_[t].parent;
+    while (inner_[t].head.aux & kPercFlag) {
+      inner_[t].head.aux = static_cast<uint16_t>(p);
+      t = inner_[t].head.parent;
     }
-    if (t < kDicSize) node_[t].position = static_cast<uint16_t>(p | kPercFlag);
+    // Roots keep no position: for one the write goes to the unused record 0.
+    inner_[t < kDicSize ? t : kNil].head.aux = static_cast<uint16_t>(p | kPercFlag);
   } else {
     q = text_[p] + kDicSize;
-    int c = text_[p + 1];
-    if ((r = Child(q, c)) == kNil) {
-      MakeChild(q, c, p);
+    const int c = text_[p + 1];
+    if ((r = RootChild(q, c)) == kNil) {
+      Head& h = LeafOf(p);
+      h.parent = static_cast<uint16_t>(q);
+      h.byte = static_cast<uint8_t>(c);
+      rootChildren_[RootKey(q, c)] = static_cast<uint16_t>(p);
       matchLen = 1;
       return;
     }
@@ -103,101 +228,92 @@ KDL_ALWAYS_INLINE void MatchFinder::InsertNode() {
       j = kMaxMatch;
       mpos = r;
     } else {
-      j = node_[r].level;
-      mpos = node_[r].position & ~kPercFlag;
+      j = inner_[r].head.level;
+      mpos = inner_[r].head.aux & ~kPercFlag;
     }
     if (mpos >= p) mpos -= kDicSize;
     matchPos = mpos;
     if (len < j) {
-      int m = MatchLength(cur, &text_[mpos], len, j);
+      const int m = MatchLength(cur, &text_[mpos], len, j);
       if (m < j) {
         matchLen = m;
-        Split(r, m, mpos);
+        Split(q, r, m, mpos);
         return;
       }
       len = j;
     }
     if (len >= kMaxMatch) break;
-    node_[r].position = static_cast<uint16_t>(p);
+    inner_[r].head.aux = static_cast<uint16_t>(p);
     q = r;
-    if ((r = Child(q, cur[len])) == kNil) {
+    if ((r = InnerChild(q, cur[len])) == kNil) {
       matchLen = len;
-      MakeChild(q, cur[len], p);
+      AddInnerChild(q, cur[len], p, LeafOf(p));
       return;
     }
     ++len;
   }
   matchLen = len;
   // A full-length match: the new position replaces the old leaf, which remembers its successor.
-  int t = prev_[r];
-  prev_[p] = static_cast<uint16_t>(t);
-  next_[t] = static_cast<uint16_t>(p);
-  t = next_[r];
-  next_[p] = static_cast<uint16_t>(t);
-  prev_[t] = static_cast<uint16_t>(p);
-  node_[p].parent = static_cast<uint16_t>(q);
-  node_[r].parent = kNil;
-  next_[r] = static_cast<uint16_t>(p);
+  Head& old = LeafOf(r);
+  Head& now = LeafOf(p);
+  ReplaceChild(q, r, old, p, now);
+  now.parent = static_cast<uint16_t>(q);
+  old.parent = kNil;
+  old.aux = static_cast<uint16_t>(p);
 }
 
 KDL_ALWAYS_INLINE void MatchFinder::DeleteNode() {
   const int p = pos;
-  if (node_[p].parent == kNil) return;
-  int r = prev_[p];
-  int s = next_[p];
-  next_[r] = static_cast<uint16_t>(s);
-  prev_[s] = static_cast<uint16_t>(r);
-  r = node_[p].parent;
-  node_[p].parent = kNil;
-  if (r >= kDicSize || --node_[r].childCount > 1) return;
+  Head& leaf = LeafOf(p);
+  const int r = leaf.parent;
+  if (r == kNil) return;
+  leaf.parent = kNil;
+  leaf.aux = kNil;
+  RemoveChild(r, p, leaf);
+  if (r >= kDicSize || --inner_[r].head.count > 1) return;
   // r is left with one child: remove it, passing its position up to the ancestors still waiting.
-  int t = node_[r].position & ~kPercFlag;
+  Inner& gone = inner_[r];
+  int t = gone.head.aux & ~kPercFlag;
   if (t >= p) t -= kDicSize;
-  s = t;
-  int q = node_[r].parent;
+  int s = t;
+  int q = gone.head.parent;
   int u;
-  while ((u = node_[q].position) & kPercFlag) {
+  while ((u = inner_[q].head.aux) & kPercFlag) {
     u &= ~kPercFlag;
     if (u >= p) u -= kDicSize;
     if (u > s) s = u;
-    node_[q].position = static_cast<uint16_t>(s | kDicSize);
-    q = node_[q].parent;
+    inner_[q].head.aux = static_cast<uint16_t>(s | kDicSize);
+    q = inner_[q].head.parent;
   }
-  if (q < kDicSize) {
-    if (u >= p) u -= kDicSize;
-    if (u > s) s = u;
-    node_[q].position = static_cast<uint16_t>(s | kDicSize | kPercFlag);
-  }
-  s = Child(r, text_[t + node_[r].level]);
-  t = prev_[s];
-  u = next_[s];
-  next_[t] = static_cast<uint16_t>(u);
-  prev_[u] = static_cast<uint16_t>(t);
-  t = prev_[r];
-  next_[t] = static_cast<uint16_t>(s);
-  prev_[s] = static_cast<uint16_t>(t);
-  t = next_[r];
-  prev_[t] = static_cast<uint16_t>(s);
-  next_[s] = static_cast<uint16_t>(t);
-  node_[s].parent = node_[r].parent;
-  node_[r].parent = kNil;
-  next_[r] = static_cast<uint16_t>(avail_);
+  if (u >= p) u -= kDicSize;
+  if (u > s) s = u;
+  inner_[q < kDicSize ? q : kNil].head.aux = static_cast<uint16_t>(s | kDicSize | kPercFlag);
+  s = InnerChild(r, text_[t + gone.head.level]);
+  if (s == kNil) s = AnyChild(r);  // the trie's own position names the last child in practice
+  Head& hs = HeadOf(s);
+  if (hs.slot == kSpilled) SpillUnlink(s);
+  const int up = gone.head.parent;
+  ReplaceChild(up, r, gone.head, s, hs);
+  hs.parent = static_cast<uint16_t>(up);
+  gone.head.parent = static_cast<uint16_t>(avail_);
   avail_ = r;
 }
 
 KDL_ALWAYS_INLINE void MatchFinder::Step() {
   --remainder;
   if (++pos == 2 * kDicSize) Slide();
-  // Start loading what the insertion will look at first while the deletion runs.
-  if (matchLen >= 4) {
-    __builtin_prefetch(&node_[(matchPos + 1) | kDicSize]);
-  } else {
-    __builtin_prefetch(&next_[Hash(text_[pos] + kDicSize, text_[pos + 1])]);
-  }
+  // Start loading what the insertion looks at first, so that it arrives while the deletion runs:
+  // the parent of the leaf it starts from, or the root's child.
+  const void* first =
+      matchLen >= 4 ? static_cast<const void*>(&inner_[leaf_[(matchPos + 1) & (kDicSize - 1)].head.parent])
+                    : static_cast<const void*>(&rootChildren_[(text_[pos] << 8) | text_[pos + 1]]);
+  __builtin_prefetch(first);
   DeleteNode();
   InsertNode();
-  // The next deletion starts at the parent of the following leaf.
-  __builtin_prefetch(&node_[node_[((pos + 1) & (kDicSize - 1)) | kDicSize].parent]);
+  // The next step starts from these.
+  __builtin_prefetch(&inner_[leaf_[(pos + 1) & (kDicSize - 1)].head.parent]);
+  __builtin_prefetch(&leaf_[(matchPos + 1) & (kDicSize - 1)]);
+  __builtin_prefetch(&inner_[avail_]);
 }
 
 void MatchFinder::Advance() { Step(); }
@@ -215,15 +331,18 @@ void MatchFinder::Slide() {
 
 void MatchFinder::Start(InputCursor* input) {
   input_ = input;
-  for (int i = kDicSize; i <= kDicSize + 255; ++i) {
-    node_[i].level = 1;
-    node_[i].position = kNil;
+  std::memset(&inner_[kNil], 0, sizeof(Inner));
+  for (int i = kDicSize; i < kDicSize + kRootCount; ++i) {
+    std::memset(&inner_[i], 0, sizeof(Inner));
+    inner_[i].head.level = 1;
   }
-  for (int i = kDicSize; i < 2 * kDicSize; ++i) node_[i].parent = kNil;
+  std::memset(leaf_, 0, sizeof leaf_);
+  std::memset(rootChildren_, 0, sizeof rootChildren_);
+  std::memset(spillNext_ + kNodes, 0, sizeof(uint16_t) * kSpillSlots);
   avail_ = 1;
-  for (int i = 1; i < kDicSize - 1; ++i) next_[i] = static_cast<uint16_t>(i + 1);
-  next_[kDicSize - 1] = kNil;
-  for (int i = 2 * kDicSize; i < 2 * kDicSize + kHashSlots; ++i) next_[i] = kNil;
+  for (int i = 1; i < kDicSize - 1; ++i) inner_[i].head.parent = static_cast<uint16_t>(i + 1);
+  inner_[kDicSize - 1].head.parent = kNil;
+  std::memset(text_, 0, sizeof text_);
 
   remainder = input_->Read(&text_[kDicSize], kDicSize + kMaxMatch);
   matchLen = 0;

@@ -1,7 +1,15 @@
 // Sliding-window match finder of the -lh5- compressor: a Patricia trie over the last 8 KiB with
 // lazily propagated ("percolating") positions, as in the published ar002 compressor. Which of
 // several equally long matches it reports depends on those lazy positions (it is not always the
-// most recent one), and the stream depends on it, so the trie's behaviour is kept step for step.
+// most recent one), and the stream depends on it, so the trie's behaviour is kept step for step:
+// the same nodes are made, split, removed and given the same positions at the same moments.
+//
+// Only where a node finds its children differs from the chained hash of the original. A node keeps
+// up to seven children in its own 32-byte record (their first bytes and numbers), and every node
+// knows the byte and the slot under which it hangs, so walking down, splitting and removing touch
+// the records the walk reads anyway. Further children of a busy node go to a chained hash keyed by
+// (node, byte). The children of the 256 roots are one table indexed by the first two bytes of a
+// string, which a position can look up before it is needed.
 #pragma once
 
 #include <cstddef>
@@ -11,17 +19,13 @@
 
 namespace kdl::lh5 {
 
-// The input of one compression call; `consumed` counts the bytes moved into the window so far.
-struct InputCursor {
-  const uint8_t* data = nullptr;
-  size_t length = 0;
-  size_t consumed = 0;
-
-  int Read(uint8_t* dst, int n);
-};
-
 class MatchFinder {
  public:
+  // Leaves the big tables uninitialised: Start() sets up what a call reads.
+  MatchFinder() {}
+  MatchFinder(const MatchFinder&) = delete;
+  MatchFinder& operator=(const MatchFinder&) = delete;
+
   // Fills the window from `input` and inserts the first position.
   void Start(InputCursor* input);
   // Moves one position on (refilling the window when needed) and finds the match there.
@@ -38,51 +42,93 @@ class MatchFinder {
   int remainder = 0;
 
  private:
+  // Node numbers: 0 none, 1..8191 internal nodes, 8192..8447 the roots (one per first byte) and
+  // 8192..16383 the leaves (one per window position). Roots are never children and leaves never
+  // parents, so the two ranges can overlap.
   static constexpr int kNil = 0;
+  static constexpr int kNodes = 2 * kDicSize;
+  static constexpr int kRootCount = 256;
   static constexpr unsigned kPercFlag = 0x8000;
-  // Child lookups go through chained hash slots stored above the nodes in next_. Which chain a node
-  // sits in never changes which child is found, so the slots are spread wider than the original
-  // q + 16c to keep the chains short.
-  static constexpr int kHashBits = 15;
-  static constexpr int kHashSlots = 1 << kHashBits;
+  static constexpr int kSlots = 7;        // children kept in a node's own record
+  static constexpr uint8_t kSpilled = 7;  // slot of a child that hangs in the spill chains
+  static constexpr uint8_t kMaySpill = 0x80;
+  static constexpr int kSpillBits = 14;
+  static constexpr int kSpillSlots = 1 << kSpillBits;
 
-  static int Hash(int q, int c) {
-    uint32_t key = (static_cast<uint32_t>(q) << 8) | static_cast<uint32_t>(c);
-    return 2 * kDicSize + static_cast<int>((key * 2654435761u) >> (32 - kHashBits));
-  }
-
-  // Fields read together on the walks up and down the trie share one record. Internal nodes are
-  // 1..8191, roots 8192..8447 (one per first byte; level, position, child count) and leaves
-  // 8192..16383 (one per window position; parent): roots and leaves use different fields.
-  struct Node {
+  // What every node that can be a child has, at the same place in both kinds of record.
+  struct Head {
     uint16_t parent;
-    uint16_t position;  // most recent position seen, kPercFlag while the parent still waits for it
-    uint8_t level;      // length of the string up to this node
-    uint8_t childCount;
+    uint16_t aux;   // internal node or root: position; leaf: successor
+    uint8_t level;  // internal node or root: length of the string up to the node
+    uint8_t count;  // internal node: number of children (the original's 8-bit count)
+    uint8_t slot;   // where the node hangs in its parent's record, or kSpilled
+    uint8_t byte;   // first byte of the node's string below its parent
   };
 
-  int Child(int q, int c) {
-    int r = next_[Hash(q, c)];
-    node_[kNil].parent = static_cast<uint16_t>(q);  // sentinel ends the sibling walk
-    while (node_[r].parent != q) r = next_[r];
-    return r;
+  // An internal node or a root. `aux` holds the most recent position seen, with kPercFlag while the
+  // parent still waits for it.
+  struct alignas(32) Inner {
+    Head head;
+    uint8_t bytes[8];           // byte of the child in each slot (slot 7 is never used)
+    uint16_t children[kSlots];  // child in each slot
+    uint8_t used;               // bit i: slot i holds a child; kMaySpill: children may be spilled
+    uint8_t unused;
+  };
+  static_assert(sizeof(Inner) == 32);
+
+  // A leaf. `aux` is the later position with the same 256 bytes that has taken its place (the walk
+  // from a leaf follows it), kNil for a leaf that left the window.
+  struct alignas(8) Leaf {
+    Head head;
+  };
+  static_assert(sizeof(Leaf) == 8);
+
+  static int SpillSlot(int q, int c) {
+    const uint32_t key = (static_cast<uint32_t>(q) << 8) | static_cast<uint32_t>(c);
+    return kNodes + static_cast<int>((key * 2654435761u) >> (32 - kSpillBits));
   }
-  void MakeChild(int q, int c, int r);
-  void Split(int old, int len, int mpos);
+  static int RootKey(int root, int c) { return ((root - kDicSize) << 8) | c; }
+
+  Head& HeadOf(int r) { return r < kDicSize ? inner_[r].head : leaf_[r - kDicSize].head; }
+  const Head& HeadOf(int r) const { return r < kDicSize ? inner_[r].head : leaf_[r - kDicSize].head; }
+  Head& LeafOf(int r) { return leaf_[r - kDicSize].head; }
+
+  int RootChild(int q, int c) const { return rootChildren_[RootKey(q, c)]; }
+  int InnerChild(int q, int c) const;
+  int SpilledChild(int q, int c) const;
+  // A child of `q` found without its byte, for a parent left with one child whose byte the trie's
+  // positions do not name (never seen; kept so that a broken assumption cannot corrupt the trie).
+  int AnyChild(int q) const;
+
+  // Hangs `r` (head `h`) from the internal node `q` under byte `c`.
+  void AddInnerChild(int q, int c, int r, Head& h);
+  // Takes `r` (head `h`) out of the children of its parent `q`.
+  void RemoveChild(int q, int r, const Head& h);
+  // Puts `s` (head `hs`) where `r` (head `hr`) hangs from `q`, under the same byte.
+  void ReplaceChild(int q, int r, const Head& hr, int s, Head& hs);
+
+  void SpillLink(int slot, int r);
+  void SpillUnlink(int r);
+  void SpillReplace(int r, int s);
+
+  void Split(int q, int old, int len, int mpos);
   void InsertNode();
   void DeleteNode();
   void Slide();
   void Step();
 
   InputCursor* input_ = nullptr;
-  int avail_ = 0;
-  Node node_[2 * kDicSize] = {};
-  uint16_t prev_[2 * kDicSize] = {};
-  // Sibling links of nodes and, from 16,384 on, the hash slots of (node, byte) pairs.
-  uint16_t next_[2 * kDicSize + kHashSlots] = {};
+  int avail_ = 0;  // free internal nodes, linked through their parent field
+
+  alignas(64) Inner inner_[kDicSize + kRootCount];
+  Leaf leaf_[kDicSize];
+  uint16_t rootChildren_[kRootCount * 256];
+  // Spilled children: chains through spillNext_ from the slots above kNodes, doubly linked.
+  uint16_t spillNext_[kNodes + kSpillSlots];
+  uint16_t spillPrev_[kNodes];
   // Positions 0..8191 of the window below the current one, 8192..16383 the current one and 256
   // bytes of look-ahead (plus slack for word-wide compares). Bytes no input has filled stay zero.
-  uint8_t text_[2 * kDicSize + kMaxMatch + 8] = {};
+  uint8_t text_[2 * kDicSize + kMaxMatch + 8];
 };
 
 }  // namespace kdl::lh5
