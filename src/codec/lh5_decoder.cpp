@@ -11,31 +11,34 @@ class Decoder::BitReader {
   BitReader(const uint8_t* in, size_t length) : in_(in), length_(length) { Refill(); }
 
   void Refill() {
-    if (bits_ >= 56) return;
     if (length_ - pos_ >= 8) {
-      uint64_t v = 0;
-      for (int i = 0; i < 8; ++i) v = (v << 8) | in_[pos_ + i];
-      int n = (63 - bits_) >> 3;  // whole bytes that fit
-      buf_ |= (v >> (64 - 8 * n)) << (64 - bits_ - 8 * n);
-      pos_ += static_cast<size_t>(n);
-      bits_ += 8 * n;
+      // Eight bytes at once; the bits below the whole bytes taken are the input's own next bits,
+      // so loading them again later changes nothing.
+      uint64_t v;
+      std::memcpy(&v, in_ + pos_, 8);
+      buf_ |= __builtin_bswap64(v) >> bits_;
+      pos_ += static_cast<size_t>((63 - bits_) >> 3);
+      bits_ |= 56;
     } else {
       while (bits_ <= 56) {
-        uint64_t b = pos_ < length_ ? in_[pos_++] : 0;
+        const uint64_t b = pos_ < length_ ? in_[pos_++] : 0;
         buf_ |= b << (56 - bits_);
         bits_ += 8;
       }
     }
   }
 
-  unsigned Peek16() const { return static_cast<unsigned>(buf_ >> 48); }
+  template <int kBits>
+  unsigned Peek() const {
+    return static_cast<unsigned>(buf_ >> (64 - kBits));
+  }
   void Skip(unsigned n) {
     buf_ <<= n;
     bits_ -= static_cast<int>(n);
   }
   unsigned Get(int n) {
     if (n == 0) return 0;
-    unsigned x = static_cast<unsigned>(buf_ >> (64 - n));
+    const auto x = static_cast<unsigned>(buf_ >> (64 - n));
     Skip(static_cast<unsigned>(n));
     return x;
   }
@@ -54,8 +57,8 @@ template <int kSymbols, int kDirectBits>
 void BuildSingle(DecodeTable<kSymbols, kDirectBits>& t, unsigned symbol, int alphabet) {
   using Table = DecodeTable<kSymbols, kDirectBits>;
   // Every lookup yields the symbol and consumes no bits; one outside the alphabet fails when used.
-  uint16_t entry = symbol < static_cast<unsigned>(alphabet) ? static_cast<uint16_t>(symbol)
-                                                            : static_cast<uint16_t>(Table::kBad << 9);
+  const uint16_t entry = symbol < static_cast<unsigned>(alphabet) ? static_cast<uint16_t>(symbol)
+                                                                  : static_cast<uint16_t>(Table::kBad << 9);
   for (uint16_t& e : t.direct) e = entry;
 }
 
@@ -63,39 +66,46 @@ void BuildSingle(DecodeTable<kSymbols, kDirectBits>& t, unsigned symbol, int alp
 template <int kSymbols, int kDirectBits>
 bool BuildTable(DecodeTable<kSymbols, kDirectBits>& t, const uint8_t* len, int n) {
   using Table = DecodeTable<kSymbols, kDirectBits>;
+  constexpr int kSubBits = Table::kSubBits;
   unsigned count[kMaxCodeLength + 1] = {};
   for (int i = 0; i < n; ++i) {
     if (len[i] > kMaxCodeLength) return false;
     ++count[len[i]];
   }
-  t.start[1] = 0;
-  for (int l = 1; l <= kMaxCodeLength; ++l) t.start[l + 1] = t.start[l] + (count[l] << (kMaxCodeLength - l));
-  if (t.start[kMaxCodeLength + 1] != (1u << kMaxCodeLength)) return false;
+  // Codes are handed out by increasing length, then symbol: next[l] is the next code of length l.
+  unsigned next[kMaxCodeLength + 1] = {};
+  unsigned start = 0;
+  for (int l = 1; l <= kMaxCodeLength; ++l) {
+    next[l] = start >> (kMaxCodeLength - l);
+    start += count[l] << (kMaxCodeLength - l);
+  }
+  if (start != (1u << kMaxCodeLength)) return false;
 
-  uint16_t fill[kMaxCodeLength + 1];
-  unsigned index = 0;
-  for (int l = 1; l <= kMaxCodeLength; ++l) {
-    t.base[l] = static_cast<uint16_t>(index);
-    fill[l] = static_cast<uint16_t>(index);
-    index += count[l];
-  }
+  std::memset(t.direct, 0, sizeof t.direct);
+  unsigned subTables = 0;
   for (int i = 0; i < n; ++i) {
-    if (len[i] != 0) t.sorted[fill[len[i]]++] = static_cast<uint16_t>(i);
-  }
-  for (int l = 1; l <= kMaxCodeLength; ++l) {
-    unsigned first = t.start[l] >> (kMaxCodeLength - l);
-    for (unsigned k = 0; k < count[l]; ++k) {
-      unsigned sym = t.sorted[t.base[l] + k];
-      unsigned code = first + k;
-      if (l <= kDirectBits) {
-        uint16_t entry = static_cast<uint16_t>((static_cast<unsigned>(l) << 9) | sym);
-        unsigned from = code << (kDirectBits - l);
-        unsigned to = from + (1u << (kDirectBits - l));
-        for (unsigned e = from; e < to; ++e) t.direct[e] = entry;
-      } else {
-        t.direct[code >> (l - kDirectBits)] = static_cast<uint16_t>(Table::kLong << 9);
-      }
+    const int l = len[i];
+    if (l == 0) continue;
+    const unsigned code = next[l]++;
+    const auto entry = static_cast<uint16_t>((static_cast<unsigned>(l) << 9) | static_cast<unsigned>(i));
+    if (l <= kDirectBits) {
+      const unsigned from = code << (kDirectBits - l);
+      for (unsigned e = from; e < from + (1u << (kDirectBits - l)); ++e) t.direct[e] = entry;
+      continue;
     }
+    // A long code: its first kDirectBits bits choose a second-level table (made when first met),
+    // the rest index it.
+    const unsigned prefix = code >> (l - kDirectBits);
+    unsigned table;
+    if ((t.direct[prefix] >> 9) == Table::kSub) {
+      table = t.direct[prefix] & 0x1FFu;
+    } else {
+      table = subTables++;
+      t.direct[prefix] = static_cast<uint16_t>((Table::kSub << 9) | table);
+    }
+    const unsigned rest = code & ((1u << (l - kDirectBits)) - 1);
+    const unsigned from = (table << kSubBits) | (rest << (kMaxCodeLength - l));
+    for (unsigned e = from; e < from + (1u << (kMaxCodeLength - l)); ++e) t.sub[e] = entry;
   }
   return true;
 }
@@ -104,21 +114,14 @@ bool BuildTable(DecodeTable<kSymbols, kDirectBits>& t, const uint8_t* len, int n
 template <int kSymbols, int kDirectBits>
 inline int DecodeSymbol(const DecodeTable<kSymbols, kDirectBits>& t, Decoder::BitReader& br) {
   using Table = DecodeTable<kSymbols, kDirectBits>;
-  unsigned peek = br.Peek16();
-  unsigned entry = t.direct[peek >> (kMaxCodeLength - kDirectBits)];
-  unsigned len = entry >> 9;
-  if (len <= kMaxCodeLength) {
-    br.Skip(len);
-    return static_cast<int>(entry & 0x1FF);
+  unsigned entry = t.direct[br.template Peek<kDirectBits>()];
+  if ((entry >> 9) > kMaxCodeLength) {
+    if ((entry >> 9) == Table::kBad) return -1;
+    const unsigned rest = br.template Peek<kMaxCodeLength>() & ((1u << Table::kSubBits) - 1);
+    entry = t.sub[((entry & 0x1FFu) << Table::kSubBits) | rest];
   }
-  if (len == Table::kBad) return -1;
-  for (int l = kDirectBits + 1; l <= kMaxCodeLength; ++l) {
-    if (peek < t.start[l + 1]) {
-      br.Skip(static_cast<unsigned>(l));
-      return t.sorted[t.base[l] + ((peek - t.start[l]) >> (kMaxCodeLength - l))];
-    }
-  }
-  return -1;
+  br.Skip(entry >> 9);
+  return static_cast<int>(entry & 0x1FFu);
 }
 
 }  // namespace
@@ -136,7 +139,7 @@ bool Decoder::ReadPtLen(BitReader& br, int nn, int nbit, int special) {
   int i = 0;
   while (i < n) {
     br.Refill();
-    unsigned peek = br.Peek16();
+    const unsigned peek = br.Peek<16>();
     unsigned c = peek >> 13;
     if (c == 7) {
       // 111 then one bit per length above 7, ended by a zero bit.
@@ -204,24 +207,36 @@ bool Decoder::Expand(const uint8_t* in, size_t inLength, uint8_t* out, size_t ou
     }
     // The count is a 16-bit quantity: a block announcing 0 codes runs for 65,536.
     remaining = (remaining - 1) & 0xFFFFu;
-    int c = DecodeSymbol(cTable_, br);
+    const int c = DecodeSymbol(cTable_, br);
     if (c < 0) return false;
     if (c < 256) {
       out[op++] = static_cast<uint8_t>(c);
+      // Up to two more literals of short codes from the bits already loaded (at least 40 remain).
+      for (int k = 0; k < 2 && remaining != 0 && op < outLength; ++k) {
+        const unsigned e = cTable_.direct[br.Peek<12>()];
+        if ((e >> 9) > 12 || (e & 0x1FFu) >= 256) break;
+        br.Skip(e >> 9);
+        out[op++] = static_cast<uint8_t>(e);
+        --remaining;
+      }
       continue;
     }
-    int p = DecodeSymbol(ptTable_, br);
+    const int p = DecodeSymbol(ptTable_, br);
     if (p < 0) return false;
     size_t dist = 1;
     if (p != 0) dist += (1u << (p - 1)) + br.Get(p - 1);
     size_t n = static_cast<size_t>(c - (256 - kThreshold));
     if (n > outLength - op) n = outLength - op;  // the rest would belong past the expanded length
     uint8_t* dst = out + op;
+    const size_t room = outLength - op;
     if (dist > op) {
       // Reaches back before the first byte, where the history is zeros.
       for (size_t k = 0; k < n; ++k) dst[k] = op + k >= dist ? out[op + k - dist] : 0;
-    } else if (dist >= 8 && outLength - op >= n + 8) {
-      // Whole 8-byte chunks: each one's source lies entirely behind it.
+    } else if (dist >= 16 && room >= n + 16) {
+      // Whole 16-byte chunks: each one's source lies entirely behind it.
+      const uint8_t* src = dst - dist;
+      for (size_t k = 0; k < n; k += 16) std::memcpy(dst + k, src + k, 16);
+    } else if (dist >= 8 && room >= n + 8) {
       const uint8_t* src = dst - dist;
       for (size_t k = 0; k < n; k += 8) std::memcpy(dst + k, src + k, 8);
     } else if (dist == 1) {

@@ -8,18 +8,20 @@
 
 namespace kdl::lh5 {
 
-// Lookup tables of one canonical code. Codes up to `kDirectBits` long resolve with one table load;
-// longer ones (rare) through the first-code-per-length boundaries.
+// Lookup tables of one canonical code: codes up to `kDirectBits` long resolve with one load of
+// `direct`; a longer code's first kDirectBits bits lead to a second-level table that its remaining
+// bits index.
 template <int kSymbols, int kDirectBits>
 struct DecodeTable {
-  // Entry: symbol in the low 9 bits, code length above. Lengths 0-16 are final; kLong sends the
-  // lookup to the slow path, kBad marks a single-symbol form naming a symbol outside the alphabet.
-  static constexpr uint16_t kLong = 31;
+  static constexpr int kSubBits = kMaxCodeLength - kDirectBits;
+  // Entry: symbol in the low 9 bits and the code's full length above. kSub in the length field
+  // sends the lookup to second-level table number (low 9 bits); kBad marks a single-symbol form
+  // naming a symbol outside the alphabet.
+  static constexpr uint16_t kSub = 31;
   static constexpr uint16_t kBad = 30;
   uint16_t direct[1u << kDirectBits];
-  uint32_t start[kMaxCodeLength + 2];  // left-justified 16-bit first code of each length
-  uint16_t base[kMaxCodeLength + 1];   // index in `sorted` of the first symbol of each length
-  uint16_t sorted[kSymbols];           // symbols by (length, value)
+  // At most one second-level table per long code.
+  uint16_t sub[kSymbols << kSubBits];
 };
 
 using LiteralTable = DecodeTable<kNC, 12>;
