@@ -340,6 +340,8 @@ int32_t CopySelection(ImageState& image, const DirectoryTable& current,
 int32_t CopyWholeImage(ImageState& image, const fs::path& target, bool flatten, OverwritePolicy policy) {
   ImageWork& work = image.work();
   if ((work.openCloseFlags & kOpenFirst) != 0 && image.OpenImage(work.currentImagePath) < 0) return -1;
+  // A whole image reads nearly every unit: read them side by side first.
+  image.PreloadUnits();
   CopyJob job{image, policy, flatten, true, {}, 0};
   int32_t result = 0;
   {

@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <deque>
 #include <filesystem>
+#include <future>
 #include <vector>
 
 #include "common/sjis.h"
+#include "common/worker_pool.h"
 #include "image/drive_messages.h"
 #include "image/output_file.h"
 #include "image/track_encode.h"
+#include "image/unit_loader.h"
 
 namespace kdl {
 namespace {
@@ -128,7 +133,6 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
   }
   const uint64_t base = inArchive ? static_cast<uint64_t>(work.baseOffset) : 0;
 
-  std::vector<uint8_t> unit(kTrackBufferSize);
   // Units of some media do not start on cluster boundaries: they are always stored whole. The choice holds
   // for this disk only; the next disk of a run starts again from the option.
   bool omit = work.omitUnused && CanOmitUnused(header.mediaType);
@@ -137,18 +141,78 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
   int32_t offset = kTrackDataOffset;
   bool ok = true;
   bool writeFailed = false;
+  const int32_t last = g.cylinders - 1;
+  // The stored form of a unit, written at the running offset behind the units before it.
+  // With a worker pool the unit stored is behind the one being read: its line is shown without moving
+  // the progress bar back.
+  auto status = [&](int32_t i, const std::string& line) {
+    if (work.pool == nullptr) {
+      ShowProgress(prompter, i, line);
+    } else if (prompter != nullptr) {
+      prompter->SetStatus(line);
+    }
+  };
+  auto store = [&](int32_t i, EncodedUnit e) {
+    if (e.entry.kind == kTrackSameByte) {
+      status(i, Format(kReadingSame, i, last, e.entry.fill));
+    } else if (e.entry.kind == kTrackNormal) {
+      status(i, Format(kReading, i, last));
+    }
+    e.entry.offset = offset;
+    if (e.storedLength > 0 &&
+        !WriteAll(*out, base + static_cast<uint64_t>(offset), e.stored, static_cast<size_t>(e.storedLength)))
+      return false;
+    offset += e.storedLength;
+    state.directory[static_cast<size_t>(i)] = e.entry;
+    return true;
+  };
+  // With a worker pool each unit is encoded while the next ones are read; the units are stored in order,
+  // and every unit read before a question, an error or the end is stored before it, as one thread would.
+  struct Pending {
+    int32_t unit = 0;
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> packed;
+    std::future<EncodedUnit> encoded;
+  };
+  std::deque<Pending> pending;
+  WorkerPool* pool = work.pool;
+  const size_t inFlight = pool != nullptr ? static_cast<size_t>(2 * pool->threads() + 1) : 0;
+  // Stores the pending units: all of them, or (with `onlyReady`) those whose encoding is done, keeping
+  // at most inFlight waiting. False after a failed write.
+  auto drain = [&](bool onlyReady) {
+    while (!pending.empty()) {
+      Pending& front = pending.front();
+      const bool ready = front.encoded.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+      if (onlyReady && !ready && pending.size() <= inFlight) break;
+      Pending done = std::move(front);
+      pending.pop_front();
+      if (!store(done.unit, done.encoded.get())) return false;
+    }
+    return true;
+  };
+
+  std::vector<uint8_t> unit(kTrackBufferSize);
   drives.OpenDrive(kDriveModeRead, driveIndex);
   int32_t first = 0;
   for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
-    const int32_t last = g.cylinders - 1;
     ShowProgress(prompter, i, Format(kReading, i, last));
     state.Pump();
-    if (work.cancelRequested && state.ConfirmCancel(kOpCreate)) {
-      ok = false;
-      break;
+    if (work.cancelRequested) {
+      if (!drain(false)) {
+        ok = false;
+        writeFailed = true;
+        break;
+      }
+      if (state.ConfirmCancel(kOpCreate)) {
+        ok = false;
+        break;
+      }
     }
-    if (ReadUnitFromDrive(state, drives, unit.data(), omit, i, header, first) != 0) {
-      state.ShowImageError(kDriveReadError);
+    if (pool != nullptr) unit.assign(kTrackBufferSize, 0);
+    const int32_t read = ReadUnitFromDrive(state, drives, unit.data(), omit, i, header, first);
+    if (read != 0) {
+      writeFailed = !drain(false);
+      if (!writeFailed) state.ShowImageError(kDriveReadError);
       ok = false;
       break;
     }
@@ -176,23 +240,38 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
       }
     }
     if (work.compress) ShowProgress(prompter, i, Format(kReadingPacking, i, last));
-    EncodedUnit e =
-        EncodeTrackUnit(unit.data(), length, work.compress, state.codec(), state.workBuffer.data());
-    if (e.entry.kind == kTrackSameByte) {
-      ShowProgress(prompter, i, Format(kReadingSame, i, last, e.entry.fill));
-    } else if (e.entry.kind == kTrackNormal) {
-      ShowProgress(prompter, i, Format(kReading, i, last));
+    if (pool == nullptr) {
+      if (!store(i, EncodeTrackUnit(unit.data(), length, work.compress, state.codec(),
+                                    state.workBuffer.data()))) {
+        ok = false;
+        writeFailed = true;
+        break;
+      }
+      continue;
     }
-    e.entry.offset = offset;
-    if (e.storedLength > 0 && !WriteAll(*out, base + static_cast<uint64_t>(offset), e.stored,
-                                        static_cast<size_t>(e.storedLength))) {
+    Pending& p = pending.emplace_back();
+    p.unit = i;
+    p.data.swap(unit);
+    p.packed.resize(kWorkBufferSize);
+    const bool compress = work.compress;
+    p.encoded = pool->Submit([data = p.data.data(), packed = p.packed.data(), length, compress]() {
+      return EncodeTrackUnit(data, length, compress, ThreadCodec(), packed);
+    });
+    if (!drain(true)) {
       ok = false;
       writeFailed = true;
       break;
     }
-    offset += e.storedLength;
-    state.directory[static_cast<size_t>(i)] = e.entry;
   }
+  if (ok && !drain(false)) {
+    ok = false;
+    writeFailed = true;
+  }
+  // Units read past a failure are dropped once their encoding is done with their buffers.
+  for (Pending& p : pending) {
+    if (p.encoded.valid()) p.encoded.wait();
+  }
+  pending.clear();
   drives.CloseDrive();
   if (writeFailed) state.ShowImageError(kWriteError);
 

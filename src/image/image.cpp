@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "codec/crc.h"
 #include "common/text_format.h"
+#include "common/worker_pool.h"
+#include "image/unit_loader.h"
 
 namespace kdl {
 namespace {
@@ -16,10 +17,6 @@ constexpr const char* kInputError = "ファイル入力エラー";
 constexpr const char* kNotAnImage = "%s はカドローンではありません";
 constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
 constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
-constexpr const char* kBadTrackEntry = "TRK:%2d  トラック情報が正しくありません";
-constexpr const char* kCrcError = "TRK:%2d  CRC Error (%04X,%04X)";
-constexpr const char* kCrcError2 = "TRK:%2d  CRC Error (%04X,%04X)  (%04X,%04X)";
-constexpr const char* kExpandError = "データの解凍でエラーがありました";
 constexpr const char* kInterrupted = "%s ： ユーザー割り込みがありました\n中断しますか?";
 
 // A raw image is recognised by its boot sector's first 24 bytes.
@@ -41,6 +38,7 @@ void ImageState::DropFile() {
 
 int32_t ImageState::OpenImage(const std::string& path) {
   if (work_.dialogMode == kModeOpenRaw) return OpenRawImage(work_.rawImagePath);
+  preloaded_.clear();
   open_ = false;
   isRaw = false;
   cachedTrack = -1;
@@ -93,6 +91,7 @@ int32_t ImageState::OpenImage(const std::string& path) {
 }
 
 int32_t ImageState::OpenRawImage(const std::string& path) {
+  preloaded_.clear();
   open_ = false;
   isRaw = false;
   cachedTrack = -1;
@@ -153,6 +152,7 @@ bool ImageState::LoadFatAndRoot(bool fromRawFile) {
   // Units restored while the FAT itself is read must not take clusters as free.
   fat.clear();
   unitFat.clear();
+  preloaded_.clear();
   layout = g;
   std::vector<uint8_t> boot;
   bool ok = ReadArea(fromRawFile, 0, 1, boot);
@@ -185,6 +185,7 @@ bool ImageState::LoadFatAndRoot(bool fromRawFile) {
 }
 
 void ImageState::CloseImage() {
+  preloaded_.clear();
   if (!inArchive_) own_.Close();
   inArchive_ = false;
   open_ = false;
@@ -213,51 +214,51 @@ int32_t ImageState::ReadTrack(int32_t unit) {
 }
 
 bool ImageState::LoadTrack(int32_t unit) {
-  const TrackEntry& e = directory[static_cast<size_t>(unit)];
-  const MediaGeometry& g = header.geometry;
-  // Entries the writer never makes cannot be read into our buffers: a kind we do not know, lengths that do
-  // not fit, or a plain unit whose data and stored lengths differ.
-  const bool knownKind = e.kind == kTrackNormal || e.kind == kTrackSameByte || e.kind == kTrackCompressed;
-  if (!knownKind || TrackEntryProblem(e, unit, g) ||
-      (e.kind == kTrackNormal && e.storedLength != e.dataLength)) {
-    ShowImageError(Format(kBadTrackEntry, unit));
-    return false;
-  }
-  const uint64_t at = static_cast<uint64_t>(base_) + static_cast<uint64_t>(e.offset);
-  const size_t stored = static_cast<size_t>(e.storedLength);
-  const ByteView fatView(unitFat.data(), unitFat.size());
-  switch (e.kind) {
-    case kTrackNormal: {
-      if (!ReadExactly(file(), at, workBuffer.data(), stored)) return false;
-      if (e.dataCrc != 0) {
-        const uint16_t crc = TrackCrc(workBuffer.data(), stored);
-        if (crc != e.dataCrc) {
-          ShowImageError(Format(kCrcError, unit, e.dataCrc, crc));
-          return false;
-        }
-      }
-      RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
-      return true;
+  if (static_cast<size_t>(unit) < preloaded_.size() && preloaded_[static_cast<size_t>(unit)].done) {
+    const PreloadedUnit& u = preloaded_[static_cast<size_t>(unit)];
+    if (u.ok) {
+      std::memcpy(track.data(), u.bytes.data(), track.size());
+    } else if (!u.message.empty()) {
+      ShowImageError(u.message);
     }
-    case kTrackSameByte:
-      track.fill(e.fill);
-      return true;
-    default: {
-      if (!ReadExactly(file(), at, track.data(), stored)) return false;
-      const uint16_t storedCrc = TrackCrc(track.data(), stored);
-      if (codec_.ExpandTrack(track.data(), workBuffer.data(), e.dataLength, e.storedLength) != 0) {
-        ShowImageError(kExpandError);
-        return false;
-      }
-      const uint16_t dataCrc = TrackCrc(workBuffer.data(), static_cast<size_t>(e.dataLength));
-      if (dataCrc != e.dataCrc || storedCrc != e.storedCrc) {
-        ShowImageError(Format(kCrcError2, unit, e.dataCrc, dataCrc, e.storedCrc, storedCrc));
-        return false;
-      }
-      RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
-      return true;
-    }
+    return u.ok;
   }
+  std::string message;
+  if (LoadUnit(Source(), unit, codec_, workBuffer.data(), track.data(), message)) return true;
+  if (!message.empty()) ShowImageError(message);
+  return false;
+}
+
+UnitSource ImageState::Source() {
+  kdl::UnitSource source;
+  source.file = &file();
+  source.base = static_cast<uint64_t>(base_);
+  source.header = &header;
+  source.directory = &directory;
+  source.fat = ByteView(unitFat.data(), unitFat.size());
+  return source;
+}
+
+void ImageState::PreloadUnits() {
+  WorkerPool* pool = work_.pool;
+  if (pool == nullptr || !open_ || isRaw) return;
+  const int32_t cylinders = header.geometry.cylinders;
+  std::vector<PreloadedUnit> units(static_cast<size_t>(cylinders));
+  const kdl::UnitSource source = Source();
+  std::vector<std::future<void>> done;
+  done.reserve(units.size());
+  for (int32_t i = 0; i < cylinders; ++i) {
+    PreloadedUnit* u = &units[static_cast<size_t>(i)];
+    done.push_back(pool->Submit([source, i, u]() {
+      thread_local std::vector<uint8_t> work(kWorkBufferSize);
+      u->bytes.resize(kTrackBufferSize);
+      u->ok = LoadUnit(source, i, ThreadCodec(), work.data(), u->bytes.data(), u->message);
+      if (!u->ok) u->bytes = {};
+      u->done = true;
+    }));
+  }
+  for (std::future<void>& f : done) f.get();
+  preloaded_ = std::move(units);
 }
 
 bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {

@@ -15,8 +15,11 @@
 #include "drive/fat_layout.h"
 #include "fat/directory.h"
 #include "image/kdl_format.h"
+#include "image/unit_loader.h"
 
 namespace kdl {
+
+class WorkerPool;
 
 // What the image dialog does.
 enum DialogMode : int32_t {
@@ -52,6 +55,10 @@ struct ImageWork {
   bool rawSource = false;  // the file chosen for adding to an archive is a raw sector image
   int32_t dialogResult = 0;
   bool listChanged = false;  // an image file outside an archive was created or relabelled
+
+  // Workers for the track units and images that can be worked on side by side; none: everything runs on
+  // the calling thread, one unit after the other.
+  WorkerPool* pool = nullptr;
 
   // Set by the archive operations: the open archive file and where the image starts inside it.
   // A base offset of 0 means a standalone file.
@@ -90,6 +97,10 @@ class ImageState {
 
   // Makes the track buffer hold track unit `unit`: 0, or -1 (after a message where there is one).
   int32_t ReadTrack(int32_t unit);
+  // With a worker pool in the work area, reads and checks every unit of the open image side by side ahead of
+  // an operation that reads them all; ReadTrack then takes each from memory and shows the message its read
+  // would have shown, when it would have shown it. Without a pool it does nothing.
+  void PreloadUnits();
   // Copies `count` logical sectors from `first` on into `dest` (count x sector-size bytes), through the track
   // cache. Sectors of a unit that cannot be read, or that lie outside the disk, come out as zero bytes, never
   // as another unit's bytes. False when any sector could not be read.
@@ -134,9 +145,18 @@ class ImageState {
   uint64_t failedReads = 0;  // track reads that failed; copy-out compares it before and after a file
 
  private:
+  // A unit read ahead by PreloadUnits: its restored bytes, or the message its read shows.
+  struct PreloadedUnit {
+    bool done = false;
+    bool ok = false;
+    std::string message;
+    std::vector<uint8_t> bytes;
+  };
+
   bool LoadFatAndRoot(bool fromRawFile);
   // Reads `count` sectors from `first` on, from the raw file itself or through the track cache.
   bool ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out);
+  kdl::UnitSource Source();
   // Reads, checks and restores one unit into the track buffer; the caller keeps the cache state.
   bool LoadTrack(int32_t unit);
   // Closes the file opened for the image unless it is the archive's.
@@ -148,6 +168,7 @@ class ImageState {
   bool open_ = false;
   bool inArchive_ = false;
   int64_t base_ = 0;
+  std::vector<PreloadedUnit> preloaded_;
 };
 
 }  // namespace kdl

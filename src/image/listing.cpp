@@ -162,6 +162,7 @@ int32_t ListImageInfo(ImageState& image, std::vector<std::string>& lines, int32_
   lines.push_back(kTableHead);
   lines.push_back(kTableRule);
   int32_t errors = 0;
+  image.PreloadUnits();
   for (int unit = 0; unit < g.cylinders; ++unit) {
     image.Pump();
     std::string line = UnitLine(unit, image.directory[static_cast<size_t>(unit)], g);

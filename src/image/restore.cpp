@@ -22,6 +22,7 @@ int32_t WriteUnits(ImageState& state, DriveLayer& drives, int32_t driveNumber) {
   const KdlHeader& h = state.header;
   const MediaGeometry& g = h.geometry;
   if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders - 1);
+  state.PreloadUnits();
   drives.OpenDrive(kDriveModeWrite, driveNumber - 1);
   int32_t first = 0;
   for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
@@ -94,6 +95,7 @@ int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std
   }
   const MediaGeometry& g = state.header.geometry;
   const size_t trackSize = static_cast<size_t>(g.trackSize);
+  state.PreloadUnits();
   if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders);
   bool ok = true;
   for (int32_t i = 0; i < g.cylinders; ++i) {

@@ -23,6 +23,11 @@ int main(int argc, char** argv) {
   bool yes = false, no = false;
   app.add_flag("--yes", yes, "Answer every question Yes in advance");
   app.add_flag("--no", no, "Answer every question No in advance");
+  int jobs = 0;
+  app.add_option("-j,--jobs", jobs,
+                 "Threads that compress, expand and check track units and images side by side "
+                 "(default: all cores; 1: one thread)")
+      ->check(CLI::Range(1, 256));
 
   std::string operand, path, dir;
   std::vector<std::string> labels, paths;
@@ -76,6 +81,7 @@ int main(int argc, char** argv) {
   if (yes) preset = true;
   if (no) preset = false;
   kdlcli::Session session(preset);
+  session.UseJobs(jobs > 0 ? jobs : kdl::WorkerPool::MachineThreads());
   try {
     if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunArchiveCommand(archive, session); rc >= 0) return rc;

@@ -13,6 +13,15 @@ Session::Session(std::optional<bool> preset) : prompter(preset), image(work), ar
   work.prompter = &prompter;
 }
 
+void Session::UseJobs(int jobs) {
+  work.pool = nullptr;
+  pool.reset();
+  if (jobs > 1) {
+    pool = std::make_unique<kdl::WorkerPool>(jobs);
+    work.pool = pool.get();
+  }
+}
+
 bool HasKdlExtension(const std::string& path) { return kdl::HasKdlExtension(path); }
 
 bool OpenImageOperand(Session& s, const std::string& operand) {

@@ -1,11 +1,13 @@
 // What every `kdl` command works with: the terminal prompter, the work area and the one image object.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "archive/archive.h"
+#include "common/worker_pool.h"
 #include "image/image.h"
 #include "image/listing.h"
 #include "kdl/terminal_prompter.h"
@@ -24,12 +26,15 @@ struct UsageError {
 
 struct Session {
   explicit Session(std::optional<bool> preset);
+  // Works with `jobs` threads: 1 runs everything on this one, more start a pool of that many workers.
+  void UseJobs(int jobs);
   TerminalPrompter prompter;
   kdl::ImageWork work;
   kdl::ImageState image;
   kdl::ArchiveState archive;           // the archive named by an ARCHIVE.KDZ operand
   kdl::ArchiveImageInfo archiveImage;  // the entry of the image open inside it
   bool archiveImageOpen = false;
+  std::unique_ptr<kdl::WorkerPool> pool;
 };
 
 // True when `path` names a ".KDL" file by its extension, in any letter case.

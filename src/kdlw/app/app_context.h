@@ -4,8 +4,10 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "archive/archive.h"
+#include "common/worker_pool.h"
 #include "image/image.h"
 #include "kdlw/common/qt_prompter.h"
 #include "kdlw/common/user_dialogs.h"
@@ -42,12 +44,18 @@ class AppContext {
  public:
   explicit AppContext(UserDialogs& userDialogs) : dialogs(userDialogs), prompter(userDialogs) {
     work.image.prompter = &prompter;
+    // Track units are compressed, expanded and checked on every core; only this thread talks to the user.
+    if (const int threads = kdl::WorkerPool::MachineThreads(); threads > 1) {
+      pool = std::make_unique<kdl::WorkerPool>(threads);
+      work.image.pool = pool.get();
+    }
   }
   AppContext(const AppContext&) = delete;
   AppContext& operator=(const AppContext&) = delete;
 
   UserDialogs& dialogs;
   QtPrompter prompter;
+  std::unique_ptr<kdl::WorkerPool> pool;
   WorkArea work;
   WindowHooks windows;
   // The folder selected in the main window's folder tree: where new images go by default and where the file
