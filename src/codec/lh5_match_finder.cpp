@@ -47,59 +47,56 @@ constexpr std::array<uint64_t, 128> kSlotMasks = MakeSlotMasks();
 
 KDL_ALWAYS_INLINE int MatchFinder::InnerChild(int q, int c) const {
   const Inner& n = inner_[q];
+  if (n.used & kWide) return wide_[WideKey(n, c)];
   uint64_t w;
   std::memcpy(&w, n.bytes, 8);
   // The top bit of every byte equal to c, exactly (no borrow crosses bytes).
   const uint64_t x = w ^ (0x0101010101010101ull * static_cast<uint64_t>(c));
   const uint64_t equal = ~(((x & kLow7) + kLow7) | x | kLow7);
-  const uint64_t hit = equal & kSlotMasks[n.used & 0x7F];
-  if (hit != 0) return n.children[__builtin_ctzll(hit) >> 3];
-  return (n.used & kMaySpill) != 0 ? SpilledChild(q, c) : kNil;
-}
-
-int MatchFinder::SpilledChild(int q, int c) const {
-  int r = spillNext_[SpillSlot(q, c)];
-  while (r != kNil) {
-    const Head& h = HeadOf(r);
-    if (h.byte == c && h.parent == q) break;
-    r = spillNext_[r];
-  }
-  return r;
+  const uint64_t hit = equal & kSlotMasks[n.used];
+  return hit != 0 ? n.children[__builtin_ctzll(hit) >> 3] : kNil;
 }
 
 int MatchFinder::AnyChild(int q) const {
   const Inner& n = inner_[q];
-  if ((n.used & 0x7F) != 0) return n.children[__builtin_ctz(n.used & 0x7F)];
-  for (int slot = kNodes; slot < kNodes + kSpillSlots; ++slot) {
-    for (int r = spillNext_[slot]; r != kNil; r = spillNext_[r]) {
-      if (HeadOf(r).parent == q) return r;
-    }
+  if ((n.used & kWide) == 0) return (n.used & 0x7F) != 0 ? n.children[__builtin_ctz(n.used & 0x7F)] : kNil;
+  for (int c = 0; c < 256; ++c) {
+    if (wide_[WideKey(n, c)] != kNil) return wide_[WideKey(n, c)];
   }
   return kNil;
 }
 
-KDL_ALWAYS_INLINE void MatchFinder::SpillLink(int slot, int r) {
-  const int t = spillNext_[slot];
-  spillNext_[slot] = static_cast<uint16_t>(r);
-  spillNext_[r] = static_cast<uint16_t>(t);
-  spillPrev_[t] = static_cast<uint16_t>(r);  // spillPrev_[kNil] is scratch
-  spillPrev_[r] = static_cast<uint16_t>(slot);
+void MatchFinder::Widen(Inner& n) {
+  int table;
+  if (freeTables_ != 0) {
+    table = freeTables_;
+    freeTables_ = wide_[table << 8];
+  } else {
+    table = newTables_++;
+  }
+  uint16_t* t = &wide_[table << 8];
+  std::memset(t, 0, 256 * sizeof(uint16_t));
+  for (int i = 0; i < kSlots; ++i) t[n.bytes[i]] = n.children[i];
+  n.used = kWide;
+  n.children[0] = static_cast<uint16_t>(table);
 }
 
-KDL_ALWAYS_INLINE void MatchFinder::SpillUnlink(int r) {
-  const int before = spillPrev_[r];
-  const int after = spillNext_[r];
-  spillNext_[before] = static_cast<uint16_t>(after);
-  spillPrev_[after] = static_cast<uint16_t>(before);
-}
-
-KDL_ALWAYS_INLINE void MatchFinder::SpillReplace(int r, int s) {
-  const int before = spillPrev_[r];
-  const int after = spillNext_[r];
-  spillNext_[before] = static_cast<uint16_t>(s);
-  spillPrev_[s] = static_cast<uint16_t>(before);
-  spillNext_[s] = static_cast<uint16_t>(after);
-  spillPrev_[after] = static_cast<uint16_t>(s);
+void MatchFinder::Narrow(Inner& n) {
+  const int table = n.children[0];
+  uint16_t* t = &wide_[table << 8];
+  int kept = 0;
+  for (int c = 0; c < 256; ++c) {
+    if (t[c] == kNil) continue;
+    Head& h = HeadOf(t[c]);
+    h.slot = static_cast<uint8_t>(kept);
+    n.bytes[kept] = static_cast<uint8_t>(c);
+    n.children[kept] = t[c];
+    ++kept;
+    t[c] = kNil;
+  }
+  n.used = static_cast<uint8_t>((1u << kept) - 1);
+  t[0] = static_cast<uint16_t>(freeTables_);
+  freeTables_ = table;
 }
 
 KDL_ALWAYS_INLINE void MatchFinder::AddInnerChild(int q, int c, int r, Head& h) {
@@ -108,38 +105,39 @@ KDL_ALWAYS_INLINE void MatchFinder::AddInnerChild(int q, int c, int r, Head& h) 
   h.byte = static_cast<uint8_t>(c);
   ++n.head.count;
   const unsigned free = ~n.used & 0x7Fu;
-  if (free != 0) {
-    const int i = __builtin_ctz(free);
-    n.used = static_cast<uint8_t>(n.used | (1u << i));
-    n.bytes[i] = static_cast<uint8_t>(c);
-    n.children[i] = static_cast<uint16_t>(r);
-    h.slot = static_cast<uint8_t>(i);
-  } else {
-    SpillLink(SpillSlot(q, c), r);
-    n.used = static_cast<uint8_t>(n.used | kMaySpill);
-    h.slot = kSpilled;
+  if (free == 0 && (n.used & kWide) == 0) Widen(n);
+  if (n.used & kWide) {
+    wide_[WideKey(n, c)] = static_cast<uint16_t>(r);
+    return;
   }
+  const int i = __builtin_ctz(free);
+  n.used = static_cast<uint8_t>(n.used | (1u << i));
+  n.bytes[i] = static_cast<uint8_t>(c);
+  n.children[i] = static_cast<uint16_t>(r);
+  h.slot = static_cast<uint8_t>(i);
 }
 
 KDL_ALWAYS_INLINE void MatchFinder::RemoveChild(int q, int r, const Head& h) {
+  (void)r;
   if (q >= kDicSize) {
-    rootChildren_[RootKey(q, h.byte)] = kNil;
-  } else if (h.slot != kSpilled) {
-    inner_[q].used = static_cast<uint8_t>(inner_[q].used & ~(1u << h.slot));
+    wide_[RootKey(q, h.byte)] = kNil;
+  } else if (inner_[q].used & kWide) {
+    wide_[WideKey(inner_[q], h.byte)] = kNil;
   } else {
-    SpillUnlink(r);
+    inner_[q].used = static_cast<uint8_t>(inner_[q].used & ~(1u << h.slot));
   }
 }
 
 KDL_ALWAYS_INLINE void MatchFinder::ReplaceChild(int q, int r, const Head& hr, int s, Head& hs) {
+  (void)r;
   hs.byte = hr.byte;
   hs.slot = hr.slot;
   if (q >= kDicSize) {
-    rootChildren_[RootKey(q, hr.byte)] = static_cast<uint16_t>(s);
-  } else if (hr.slot != kSpilled) {
-    inner_[q].children[hr.slot] = static_cast<uint16_t>(s);
+    wide_[RootKey(q, hr.byte)] = static_cast<uint16_t>(s);
+  } else if (inner_[q].used & kWide) {
+    wide_[WideKey(inner_[q], hr.byte)] = static_cast<uint16_t>(s);
   } else {
-    SpillReplace(r, s);
+    inner_[q].children[hr.slot] = static_cast<uint16_t>(s);
   }
 }
 
@@ -214,7 +212,7 @@ KDL_ALWAYS_INLINE void MatchFinder::InsertNode() {
       Head& h = LeafOf(p);
       h.parent = static_cast<uint16_t>(q);
       h.byte = static_cast<uint8_t>(c);
-      rootChildren_[RootKey(q, c)] = static_cast<uint16_t>(p);
+      wide_[RootKey(q, c)] = static_cast<uint16_t>(p);
       matchLen = 1;
       return;
     }
@@ -270,7 +268,12 @@ KDL_ALWAYS_INLINE void MatchFinder::DeleteNode() {
   leaf.parent = kNil;
   leaf.aux = kNil;
   RemoveChild(r, p, leaf);
-  if (r >= kDicSize || --inner_[r].head.count > 1) return;
+  if (r >= kDicSize) return;
+  Inner& parent = inner_[r];
+  if (--parent.head.count > 1) {
+    if (parent.head.count == kNarrowAt && (parent.used & kWide) != 0) Narrow(parent);
+    return;
+  }
   // r is left with one child: remove it, passing its position up to the ancestors still waiting.
   Inner& gone = inner_[r];
   int t = gone.head.aux & ~kPercFlag;
@@ -291,7 +294,6 @@ KDL_ALWAYS_INLINE void MatchFinder::DeleteNode() {
   s = InnerChild(r, text_[t + gone.head.level]);
   if (s == kNil) s = AnyChild(r);  // the trie's own position names the last child in practice
   Head& hs = HeadOf(s);
-  if (hs.slot == kSpilled) SpillUnlink(s);
   const int up = gone.head.parent;
   ReplaceChild(up, r, gone.head, s, hs);
   hs.parent = static_cast<uint16_t>(up);
@@ -306,7 +308,7 @@ KDL_ALWAYS_INLINE void MatchFinder::Step() {
   // the parent of the leaf it starts from, or the root's child.
   const void* first =
       matchLen >= 4 ? static_cast<const void*>(&inner_[leaf_[(matchPos + 1) & (kDicSize - 1)].head.parent])
-                    : static_cast<const void*>(&rootChildren_[(text_[pos] << 8) | text_[pos + 1]]);
+                    : static_cast<const void*>(&wide_[(text_[pos] << 8) | text_[pos + 1]]);
   __builtin_prefetch(first);
   DeleteNode();
   InsertNode();
@@ -337,8 +339,9 @@ void MatchFinder::Start(InputCursor* input) {
     inner_[i].head.level = 1;
   }
   std::memset(leaf_, 0, sizeof leaf_);
-  std::memset(rootChildren_, 0, sizeof rootChildren_);
-  std::memset(spillNext_ + kNodes, 0, sizeof(uint16_t) * kSpillSlots);
+  std::memset(wide_, 0, kRootCount * 256 * sizeof(uint16_t));
+  freeTables_ = 0;
+  newTables_ = kRootCount;
   avail_ = 1;
   for (int i = 1; i < kDicSize - 1; ++i) inner_[i].head.parent = static_cast<uint16_t>(i + 1);
   inner_[kDicSize - 1].head.parent = kNil;
