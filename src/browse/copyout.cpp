@@ -153,8 +153,21 @@ bool ShouldReplace(CopyJob& job, const std::string& name, const struct stat& exi
   return false;
 }
 
-// Writes the entry's bytes, cluster by cluster, to `fd`. -1 after a write error (reported); 0 otherwise, with
-// `complete` false when the cluster chain ended before the file's size was covered (also reported).
+// True when reading `cluster` may load a track unit other than the one in the image's cache (and so show a
+// message for it).
+bool LeavesCachedUnit(const ImageState& image, int32_t cluster) {
+  const MediaGeometry& g = image.layout;
+  const int32_t perUnit = image.header.geometry.sectorsPerTrack;
+  if (perUnit <= 0 || image.cachedTrack < 0) return true;
+  const int64_t first = static_cast<int64_t>(cluster - 2) * g.sectorsPerCluster + g.dataStart;
+  const int64_t last = first + std::max<int16_t>(g.sectorsPerCluster, 1) - 1;
+  return first / perUnit != image.cachedTrack || last / perUnit != image.cachedTrack;
+}
+
+// Writes the entry's bytes to `fd`, gathering the clusters that one track unit holds into one write. Every
+// write is made before a cluster of another unit is read and before a broken chain is reported, so that
+// messages come in the order of a cluster-by-cluster copy. -1 after a write error (reported); 0 otherwise,
+// with `complete` false when the cluster chain ended before the file's size was covered (also reported).
 int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const std::string& targetText,
                       bool& complete) {
   ImageState& image = job.image;
@@ -165,6 +178,17 @@ int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const s
   // The chain may use clusters 2..last, each once; anything else means a damaged or crafted disk.
   const int32_t highest = std::min<int32_t>(g.lastCluster, kChainEnd - 1);
   std::vector<bool> seen(static_cast<size_t>(std::max(highest + 1, 0)), false);
+  std::vector<uint8_t> gathered;
+  gathered.reserve(kTrackBufferSize);
+  auto flush = [&]() {
+    if (gathered.empty()) return true;
+    if (WriteAll(fd, gathered.data(), gathered.size()) < gathered.size()) {
+      ShowWriteError(image, targetText, errno);
+      return false;
+    }
+    gathered.clear();
+    return true;
+  };
   int32_t cluster = entry.FirstCluster();
   uint32_t remaining = size;
   complete = true;
@@ -173,21 +197,21 @@ int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const s
     if (job.showProgress)
       job.prompter().SetProgress(static_cast<int>(size < kPercentFrom ? done : done * 100 / size));
     if (cluster < 2 || cluster > highest || seen[static_cast<size_t>(cluster)]) {
+      if (!flush()) return -1;
       complete = false;
       image.ShowImageError("ファイル " + targetText + " のクラスタチェーンが途中で切れています");
       return 0;
     }
     seen[static_cast<size_t>(cluster)] = true;
+    if ((LeavesCachedUnit(image, cluster) || gathered.size() + clusterBytes > kTrackBufferSize) && !flush())
+      return -1;
     ReadCluster(image, cluster, image.clusterBuffer.data());
     cluster = FatNext(image, cluster);
     const size_t n = std::min<size_t>(clusterBytes, remaining);
-    if (WriteAll(fd, image.clusterBuffer.data(), n) < n) {
-      ShowWriteError(image, targetText, errno);
-      return -1;
-    }
+    gathered.insert(gathered.end(), image.clusterBuffer.data(), image.clusterBuffer.data() + n);
     remaining -= static_cast<uint32_t>(n);
   }
-  return 0;
+  return flush() ? 0 : -1;
 }
 
 int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, const HostDir& dir) {
