@@ -3,11 +3,12 @@
 #
 #   bash scripts/bench-create.sh BUILD [RUNS]
 #
-# Disks: the 1.44 MB fixture disk of tests/fixtures/make_floppies.sh, and a disk filled to the brim with
-# real files (text from /usr/share/doc, programs from /usr/bin). Each disk, read through a raw disk image
-# acting as the drive, is made into a .KDL image with free clusters left out (the default) and with them
-# kept, and compressed with `gzip -9 -c`. Times are the best of RUNS runs (default 5) of the whole program.
-# Goals: time at most that of gzip -9; size at most that of gzip -9 with free clusters left out.
+# Disks: the 1.44 MB fixture disk of tests/fixtures/make_floppies.sh (mostly empty), a disk filled to the brim
+# with real files (text from /usr/share/doc, programs from /usr/bin) and one filled with text only (C headers,
+# licences). Each disk, read through a raw disk image acting as the drive, is made into a .KDL image with every
+# core (the default), with one thread (-j 1) and with free clusters kept, and compressed with `gzip -9 -c`.
+# Times are the best of RUNS runs (default 5) of the whole program.
+# Goals: on the full disks, time at most half that of gzip -9; size at most that of gzip -9.
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -30,24 +31,32 @@ export HOME="$work" MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8
 bash "$here/tests/fixtures/make_floppies.sh" "$work/fixtures" >/dev/null
 cp "$work/fixtures/type2.img" "$work/mtools.img"
 
-# A 1.44 MB disk filled with real files until the next one no longer fits.
-real="$work/real.img"
-mkfs.fat -C -a -F 12 -f 2 -R 1 -h 0 -S 512 -s 1 -r 224 -g 2/18 -M 0xF0 "$real" 1440 >/dev/null
-mmd -i "$real" ::DOC ::BIN
+# fill DISK FOLDER FILES...: copies files into a fresh 1.44 MB disk until eight in a row no longer fit.
+fill() {
+  local disk=$1 folder=$2 n=0 misses=0 src
+  shift 2
+  mkfs.fat -C -a -F 12 -f 2 -R 1 -h 0 -S 512 -s 1 -r 224 -g 2/18 -M 0xF0 "$disk" 1440 >/dev/null
+  mmd -i "$disk" "::$folder"
+  for src in "$@"; do
+    [ $misses -lt 8 ] || break
+    n=$((n + 1))
+    mcopy -i "$disk" "$src" "::$folder/F$(printf %05d "$n").DAT" 2>/dev/null || misses=$((misses + 1))
+  done
+}
+
+# Real files: documentation and programs, interleaved.
 mapfile -t docs < <(find /usr/share/doc -type f -size -48k -size +1k 2>/dev/null | sort)
 mapfile -t bins < <(find /usr/bin -type f -size -64k -size +4k 2>/dev/null | sort)
-n=0
-misses=0
-for ((i = 0; misses < 8 && (i < ${#docs[@]} || i < ${#bins[@]}); i++)); do
-  for pair in "DOC:${docs[i]:-}" "BIN:${bins[i]:-}"; do
-    src=${pair#*:}
-    [ -n "$src" ] || continue
-    n=$((n + 1))
-    if ! mcopy -i "$real" "$src" "::${pair%%:*}/F$(printf %05d "$n").DAT" 2>/dev/null; then
-      misses=$((misses + 1))
-    fi
-  done
+mixed=()
+for ((i = 0; i < ${#docs[@]} || i < ${#bins[@]}; i++)); do
+  [ -n "${docs[i]:-}" ] && mixed+=("${docs[i]}")
+  [ -n "${bins[i]:-}" ] && mixed+=("${bins[i]}")
 done
+fill "$work/real.img" MIX "${mixed[@]}"
+# Text only: C headers and licence texts.
+mapfile -t texts < <( (find /usr/include -type f -name '*.h' -size -48k -size +2k; \
+  find /usr/share/common-licenses -type f) 2>/dev/null | sort)
+fill "$work/text.img" TXT "${texts[@]}"
 
 # Best wall-clock time of RUNS runs of a command, in milliseconds.
 best_ms() {
@@ -62,25 +71,31 @@ best_ms() {
   echo "$best"
 }
 
-printf '%-8s %-16s %10s %9s %11s %11s\n' disk method bytes ms size/gzip time/gzip
-for disk in mtools real; do
+printf '%-8s %-18s %10s %9s %11s %11s\n' disk method bytes ms size/gzip time/gzip
+for disk in real text mtools; do
   img="$work/$disk.img"
   gzip -9 -c "$img" >"$work/$disk.gz"
   gz_size=$(stat -c %s "$work/$disk.gz")
   gz_ms=$(best_ms bash -c "gzip -9 -c '$img' >'$work/$disk.gz'")
-  printf '%-8s %-16s %10d %9s %11s %11s\n' "$disk" "gzip -9" "$gz_size" "$gz_ms" 1.000 1.000
-  for variant in default keep-unused; do
+  printf '%-8s %-18s %10d %9s %11s %11s\n' "$disk" "gzip -9" "$gz_size" "$gz_ms" 1.000 1.000
+  for variant in default j1 keep-unused; do
     opt=()
-    [ "$variant" = keep-unused ] && opt=(--keep-unused)
+    case $variant in
+      j1) opt=(-j 1) ;;
+      keep-unused) opt=(--keep-unused) ;;
+    esac
     out="$work/$disk-$variant.kdl"
     rm -f "$out"
     "$kdl" --yes create "$img" "$out" "${opt[@]}" >/dev/null
     size=$(stat -c %s "$out")
     ms=$(best_ms "$kdl" --yes create "$img" "$out" "${opt[@]}")
-    printf '%-8s %-16s %10d %9s %11s %11s\n' "$disk" "kdl $variant" "$size" "$ms" \
+    printf '%-8s %-18s %10d %9s %11s %11s\n' "$disk" "kdl $variant" "$size" "$ms" \
       "$(awk -v a="$size" -v b="$gz_size" 'BEGIN { printf "%.3f", a / b }')" \
       "$(awk -v a="$ms" -v b="$gz_ms" 'BEGIN { printf "%.3f", a / b }')"
   done
 done
-free=$(mdir -i "$real" :: 2>/dev/null | grep 'bytes free' | sed 's/^ *//' || true)
-echo "real disk: $((n - misses)) files from /usr/share/doc and /usr/bin; $free"
+for disk in real text; do
+  free=$(mdir -i "$work/$disk.img" :: 2>/dev/null | grep 'bytes free' | sed 's/^ *//' || true)
+  echo "$disk disk: $free"
+done
+echo "cores: $(nproc)"

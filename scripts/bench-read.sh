@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Reading every file of a full 1.44 MB disk: `kdl copy` of its .KDL image (compressed units) against
-# `mcopy -s` of the raw disk, measured in the same run (best of RUNS runs of the whole program).
+# Reading a full 1.44 MB disk back, measured in the same run (best of RUNS runs of the whole program):
+# `kdl copy` of every file of its .KDL image (compressed units) against `mcopy -s` of the raw disk, and
+# `kdl raw` of the image against `gzip -dc` of the same disk's .gz; with every core and with -j 1.
 #
 #   bash scripts/bench-read.sh BUILD [RUNS]
 #
-# Goal: kdl copy not slower than mcopy.
+# Goals: kdl copy at most 0.8 times mcopy's time; kdl raw at most gzip -dc's.
 set -euo pipefail
 build=$(cd "${1:?usage: bench-read.sh BUILD [RUNS]}" && pwd)
 runs=${2:-5}
@@ -45,9 +46,18 @@ best_ms() {
   echo "$best"
 }
 
+gzip -9 -c "$disk" >"$work/full.img.gz"
 mcopy_ms=$(best_ms mcopy -s -m -n -i "$disk" :: "$work/out")
 kdl_ms=$(best_ms "$kdl" --yes copy "$work/full.KDL" --to "$work/out" --policy all)
+kdl1_ms=$(best_ms "$kdl" -j 1 --yes copy "$work/full.KDL" --to "$work/out" --policy all)
 files_copied=$(find "$work/out" -type f | wc -l)
-printf 'files on the disk: %d, .KDL image: %d bytes\n' "$files_copied" "$(stat -c %s "$work/full.KDL")"
-printf '%-28s %9s ms\n' "mcopy -s (raw disk)" "$mcopy_ms" "kdl copy (.KDL, compressed)" "$kdl_ms"
-awk -v k="$kdl_ms" -v m="$mcopy_ms" 'BEGIN { printf "time kdl / mcopy: %.2f\n", k / m }'
+gunzip_ms=$(best_ms bash -c "gzip -dc '$work/full.img.gz' >'$work/out/disk.img'")
+raw_ms=$(best_ms "$kdl" --yes raw "$work/full.KDL" "$work/out/disk.img")
+raw1_ms=$(best_ms "$kdl" -j 1 --yes raw "$work/full.KDL" "$work/out/disk.img")
+printf 'files on the disk: %d, .KDL image: %d bytes, .gz: %d bytes, cores: %d\n' "$files_copied" \
+  "$(stat -c %s "$work/full.KDL")" "$(stat -c %s "$work/full.img.gz")" "$(nproc)"
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf '%-32s %9s ms\n' "mcopy -s (raw disk)" "$mcopy_ms" "kdl copy (.KDL)" "$kdl_ms" "kdl -j 1 copy (.KDL)" "$kdl1_ms" \
+  "gzip -dc (.gz)" "$gunzip_ms" "kdl raw (.KDL)" "$raw_ms" "kdl -j 1 raw (.KDL)" "$raw1_ms"
+echo "time kdl copy / mcopy: $(ratio "$kdl_ms" "$mcopy_ms") (-j 1: $(ratio "$kdl1_ms" "$mcopy_ms"))"
+echo "time kdl raw / gzip -dc: $(ratio "$raw_ms" "$gunzip_ms") (-j 1: $(ratio "$raw1_ms" "$gunzip_ms"))"
