@@ -128,6 +128,16 @@ int32_t ReadEntry(ArchiveState& archive) {
 
 void SkipImage(ArchiveState& archive) { archive.setBaseOffset(archive.baseOffset() + archive.entry.length); }
 
+int64_t FollowingImageOffset(ArchiveState& archive) {
+  const int64_t record = archive.baseOffset() + archive.entry.length;
+  std::array<uint8_t, kArchiveEntrySize> bytes{};
+  if (archive.entry.length < 0 || archive.file().ReadAt(static_cast<uint64_t>(record), bytes.data(),
+                                                        bytes.size()) != static_cast<int64_t>(bytes.size()))
+    return 0;
+  const ArchiveEntry next = ParseArchiveEntry(ByteView(bytes.data(), bytes.size()));
+  return next.IsEnd() || next.length <= 0 ? 0 : record + static_cast<int64_t>(kArchiveEntrySize);
+}
+
 int32_t PositionOnEntry(ArchiveState& archive, int32_t index) {
   RewindArchive(archive);
   for (int32_t i = 0;; ++i) {

@@ -76,6 +76,9 @@ void RewindArchive(ArchiveState& archive);
 int32_t ReadEntry(ArchiveState& archive);
 // Moves the base offset from an image (after ReadEntry returned 1) to the record that follows it.
 void SkipImage(ArchiveState& archive);
+// Where the image behind the next record starts, seen from an image (after ReadEntry returned 1) without
+// moving on; 0 at the terminator or when the next record cannot be read.
+int64_t FollowingImageOffset(ArchiveState& archive);
 // Walks from the first record to entry `index` (from 0) and reads it: 1 with the base offset on its image,
 // 0 after a message when the archive has no such entry, kEntryBroken after a message.
 int32_t PositionOnEntry(ArchiveState& archive, int32_t index);

@@ -103,6 +103,7 @@ int32_t ArchiveReport(ArchiveState& archive, ImageState& image, int32_t flags,
     const ArchiveImageInfo info = CurrentImageInfo(archive);
     work.currentImagePath = info.name;
     work.openCloseFlags = (savedFlags & ~0x0F) | kOpenFirst | kCloseAfter;
+    work.followingImage = FollowingImageOffset(archive);
     std::vector<std::string> lines;
     const int32_t errors = ListImageInfo(image, lines, kOpenFirst | kCloseAfter, &info);
     for (const std::string& l : lines) line(l);
@@ -110,6 +111,7 @@ int32_t ArchiveReport(ArchiveState& archive, ImageState& image, int32_t flags,
     SkipImage(archive);
   }
   work.openCloseFlags = savedFlags;
+  work.followingImage = 0;
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   return failures;
 }

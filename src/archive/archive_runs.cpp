@@ -19,6 +19,7 @@ void PrepareImageRound(ArchiveState& archive) {
   ImageWork& work = archive.work();
   work.openCloseFlags = (work.openCloseFlags & ~0x0F) | kOpenFirst | kCloseAfter;
   work.currentImagePath = SjisToUtf8(archive.entry.NameText());
+  work.followingImage = FollowingImageOffset(archive);
 }
 
 // The folder of one image, made when missing. Anything else of that name (a file, a
@@ -51,6 +52,7 @@ int32_t RestoreAllImages(ArchiveState& archive, ImageState& image, int32_t flags
     SkipImage(archive);
   }
   work.openCloseFlags = savedFlags;
+  work.followingImage = 0;
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   return restored;
 }
@@ -82,6 +84,7 @@ int32_t CopyAllImages(ArchiveState& archive, ImageState& image, const std::files
     SkipImage(archive);
   }
   work.openCloseFlags = savedFlags;
+  work.followingImage = 0;
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   if (showImage) showImage("");
   return result;

@@ -38,6 +38,12 @@ bool File::Open(const std::string& path, Mode mode) {
   return fd_ >= 0;
 }
 
+bool File::Adopt(int fd) {
+  Close();
+  fd_ = fd;
+  return fd_ >= 0;
+}
+
 void File::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

@@ -24,6 +24,8 @@ class File {
 
   // Opens `path`; false (with errno set) on failure.
   bool Open(const std::string& path, Mode mode);
+  // Takes over the open descriptor `fd` (closing what was open); false for a negative one.
+  bool Adopt(int fd);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }

@@ -1,5 +1,7 @@
 #include "image/image.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
@@ -28,6 +30,25 @@ bool ReadExactly(const File& file, uint64_t offset, uint8_t* data, size_t size) 
 
 }  // namespace
 
+struct ImageState::LookAhead {
+  int64_t base = 0;
+  SilentPrompter silent;
+  File file;  // the archive, opened again so that closing it under the readers does no harm
+  ImageWork work;
+  std::unique_ptr<ImageState> image;
+  std::vector<PreloadedUnit> units;
+  std::vector<std::future<void>> done;
+
+  ~LookAhead() { Wait(); }
+  void Wait() {
+    for (std::future<void>& f : done) {
+      if (f.valid()) f.wait();
+    }
+  }
+};
+
+ImageState::~ImageState() = default;
+
 ImageState::ImageState(ImageWork& work) : work_(work) { codec_.CodecInit(); }
 
 File& ImageState::file() { return inArchive_ && work_.archiveFile != nullptr ? *work_.archiveFile : own_; }
@@ -39,6 +60,8 @@ void ImageState::DropFile() {
 int32_t ImageState::OpenImage(const std::string& path) {
   if (work_.dialogMode == kModeOpenRaw) return OpenRawImage(work_.rawImagePath);
   preloaded_.clear();
+  // Units read ahead for another image than this one are of no use any more.
+  if (lookAhead_ && lookAhead_->base != work_.baseOffset) lookAhead_.reset();
   open_ = false;
   isRaw = false;
   cachedTrack = -1;
@@ -70,6 +93,7 @@ int32_t ImageState::OpenImage(const std::string& path) {
     DropFile();
     return -1;
   }
+  stored_ = head;
   std::optional<KdlHeader> parsed = ParseKdlHeader(ByteView(head.data(), kKdlHeaderSize));
   if (!parsed) {
     ShowImageError(Format(kNotAnImage, path.c_str()));
@@ -239,17 +263,15 @@ UnitSource ImageState::Source() {
   return source;
 }
 
-void ImageState::PreloadUnits() {
-  WorkerPool* pool = work_.pool;
-  if (pool == nullptr || !open_ || isRaw) return;
+void ImageState::SubmitUnits(std::vector<PreloadedUnit>& units, std::vector<std::future<void>>& done) {
   const int32_t cylinders = header.geometry.cylinders;
-  std::vector<PreloadedUnit> units(static_cast<size_t>(cylinders));
+  units.assign(static_cast<size_t>(cylinders), PreloadedUnit{});
   const kdl::UnitSource source = Source();
-  std::vector<std::future<void>> done;
+  done.clear();
   done.reserve(units.size());
   for (int32_t i = 0; i < cylinders; ++i) {
     PreloadedUnit* u = &units[static_cast<size_t>(i)];
-    done.push_back(pool->Submit([source, i, u]() {
+    done.push_back(work_.pool->Submit([source, i, u]() {
       thread_local std::vector<uint8_t> work(kWorkBufferSize);
       u->bytes.resize(kTrackBufferSize);
       u->ok = LoadUnit(source, i, ThreadCodec(), work.data(), u->bytes.data(), u->message);
@@ -257,8 +279,48 @@ void ImageState::PreloadUnits() {
       u->done = true;
     }));
   }
-  for (std::future<void>& f : done) f.get();
-  preloaded_ = std::move(units);
+}
+
+bool ImageState::AdoptLookAhead() {
+  std::unique_ptr<LookAhead> ahead = std::move(lookAhead_);
+  if (!ahead) return false;
+  ahead->Wait();
+  const ImageState& other = *ahead->image;
+  if (!inArchive_ || ahead->base != base_ || other.stored_ != stored_ || other.unitFat != unitFat ||
+      other.layout != layout)
+    return false;
+  for (std::future<void>& f : ahead->done) f.get();
+  preloaded_ = std::move(ahead->units);
+  return true;
+}
+
+void ImageState::StartLookAhead(int64_t base) {
+  auto ahead = std::make_unique<LookAhead>();
+  ahead->base = base;
+  const File& archive = file();
+  const int fd = archive.IsOpen() ? ::dup(archive.fd()) : -1;
+  if (fd < 0 || !ahead->file.Adopt(fd)) return;
+  ahead->work.prompter = &ahead->silent;
+  ahead->work.pool = work_.pool;
+  ahead->work.archiveFile = &ahead->file;
+  ahead->work.baseOffset = base;
+  ahead->image = std::make_unique<ImageState>(ahead->work);
+  ImageState& next = *ahead->image;
+  if (next.OpenImage("") < 0 || next.isRaw) return;
+  next.SubmitUnits(ahead->units, ahead->done);
+  lookAhead_ = std::move(ahead);
+}
+
+void ImageState::PreloadUnits() {
+  if (work_.pool == nullptr || !open_ || isRaw) return;
+  if (!AdoptLookAhead()) {
+    std::vector<PreloadedUnit> units;
+    std::vector<std::future<void>> done;
+    SubmitUnits(units, done);
+    for (std::future<void>& f : done) f.get();
+    preloaded_ = std::move(units);
+  }
+  if (inArchive_ && work_.followingImage > base_) StartLookAhead(work_.followingImage);
 }
 
 bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <future>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +62,11 @@ struct ImageWork {
   // the calling thread, one unit after the other.
   WorkerPool* pool = nullptr;
 
+  // Set by the archive runs while they work on one image after another: where the image after the current
+  // one starts in the open archive (0: none or not known). With a worker pool its units are then read
+  // while the current image is worked on.
+  int64_t followingImage = 0;
+
   // Set by the archive operations: the open archive file and where the image starts inside it.
   // A base offset of 0 means a standalone file.
   File* archiveFile = nullptr;
@@ -82,6 +89,7 @@ inline constexpr size_t kMaxFatBytes = 4608;
 class ImageState {
  public:
   explicit ImageState(ImageWork& work);
+  ~ImageState();
   ImageState(const ImageState&) = delete;
   ImageState& operator=(const ImageState&) = delete;
 
@@ -100,6 +108,8 @@ class ImageState {
   // With a worker pool in the work area, reads and checks every unit of the open image side by side ahead of
   // an operation that reads them all; ReadTrack then takes each from memory and shows the message its read
   // would have shown, when it would have shown it. Without a pool it does nothing.
+  // Inside an archive, it also starts reading the units of the image at work().followingImage, and takes
+  // over such units read for the image it opened when they belong to that very image.
   void PreloadUnits();
   // Copies `count` logical sectors from `first` on into `dest` (count x sector-size bytes), through the track
   // cache. Sectors of a unit that cannot be read, or that lie outside the disk, come out as zero bytes, never
@@ -153,6 +163,14 @@ class ImageState {
     std::vector<uint8_t> bytes;
   };
 
+  // The image after the current one in an archive, opened on its own and having its units read.
+  struct LookAhead;
+  // Submits the reading of every unit of the open image into `units`; `done` receives the futures.
+  void SubmitUnits(std::vector<PreloadedUnit>& units, std::vector<std::future<void>>& done);
+  // Takes over the units of the look-ahead when it read the image now open; drops it in any case.
+  bool AdoptLookAhead();
+  void StartLookAhead(int64_t base);
+
   bool LoadFatAndRoot(bool fromRawFile);
   // Reads `count` sectors from `first` on, from the raw file itself or through the track cache.
   bool ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out);
@@ -169,6 +187,9 @@ class ImageState {
   bool inArchive_ = false;
   int64_t base_ = 0;
   std::vector<PreloadedUnit> preloaded_;
+  // The header and directory bytes as read at open, to tell a look-ahead's image from another.
+  std::array<uint8_t, kKdlHeaderSize + kTrackDirectorySize> stored_{};
+  std::unique_ptr<LookAhead> lookAhead_;
 };
 
 }  // namespace kdl
