@@ -112,6 +112,7 @@ int32_t ArchiveReport(ArchiveState& archive, ImageState& image, int32_t flags,
   }
   work.openCloseFlags = savedFlags;
   work.followingImage = 0;
+  image.DropLookAhead();
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   return failures;
 }

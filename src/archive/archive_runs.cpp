@@ -53,6 +53,7 @@ int32_t RestoreAllImages(ArchiveState& archive, ImageState& image, int32_t flags
   }
   work.openCloseFlags = savedFlags;
   work.followingImage = 0;
+  image.DropLookAhead();
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   return restored;
 }
@@ -85,6 +86,7 @@ int32_t CopyAllImages(ArchiveState& archive, ImageState& image, const std::files
   }
   work.openCloseFlags = savedFlags;
   work.followingImage = 0;
+  image.DropLookAhead();
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   if (showImage) showImage("");
   return result;

@@ -323,6 +323,8 @@ void ImageState::PreloadUnits() {
   if (inArchive_ && work_.followingImage > base_) StartLookAhead(work_.followingImage);
 }
 
+void ImageState::DropLookAhead() { lookAhead_.reset(); }
+
 bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
   const MediaGeometry& g = header.geometry;
   if (!open_ || g.sectorsPerTrack <= 0 || g.sectorSize <= 0) return false;

@@ -111,6 +111,8 @@ class ImageState {
   // Inside an archive, it also starts reading the units of the image at work().followingImage, and takes
   // over such units read for the image it opened when they belong to that very image.
   void PreloadUnits();
+  // Drops what was read ahead for an image that is not going to be opened (an archive run has ended).
+  void DropLookAhead();
   // Copies `count` logical sectors from `first` on into `dest` (count x sector-size bytes), through the track
   // cache. Sectors of a unit that cannot be read, or that lie outside the disk, come out as zero bytes, never
   // as another unit's bytes. False when any sector could not be read.
