@@ -137,6 +137,9 @@ TEST(CreateImage, TheVolumeLabelComesFromTheRootWithADotAfterTheEighthCharacter)
       {"KDLW TYPE 2", "KDLW TYP.E 2", "タイプ：2HC(1.44M)  Volume LABEL : KDLW TYP.E 2"},
       {"DISK       ", "DISK        ", "タイプ：2HC(1.44M)  Volume LABEL : DISK        "},
       {"EIGHTCHR   ", "EIGHTCHR    ", "タイプ：2HC(1.44M)  Volume LABEL : EIGHTCHR    "},
+      // A Shift-JIS character across the eighth byte keeps its two bytes together: the "." follows it.
+      {"A\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8", "A\x82\xa0\x82\xa2\x82\xa4\x82\xa6.\x82\xa8",
+       "タイプ：2HC(1.44M)  Volume LABEL : Aあいうえ.お"},
       {nullptr, "            ", "タイプ：2HC(1.44M)  NO VOLUME LABEL"},
   };
   for (const Case& c : cases) {
