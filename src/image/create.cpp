@@ -43,7 +43,10 @@ void ShowProgress(Prompter* p, int32_t unit, const std::string& status) {
 // Tells the user why the free clusters of this disk are stored although they were to be left out.
 void TellStoredWhole(Prompter* prompter, const FreeClusterPlan& plan) {
   if (prompter == nullptr) return;
-  const std::string text = Format(kStoredWholeOwnLayout, plan.layout.clusterSize, plan.layout.rootEntries);
+  const std::string text =
+      plan.storeWhole == StoreWholeReason::kOwnLayout
+          ? Format(kStoredWholeOwnLayout, plan.layout.clusterSize, plan.layout.rootEntries)
+          : std::string(kStoredWholeFatCopies);
   prompter->Ask(kCaptionCreate, text, Buttons::kOk, Icon::kInformation);
 }
 
@@ -158,6 +161,7 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
       const FreeClusterPlan plan = PlanFreeClusters(unit0, header.mediaType);
       state.layout = plan.layout;
       state.fat = FirstFatIn(unit0, plan.layout);
+      state.fatCopiesAgree = plan.fatCopiesAgree;
       if (omit && plan.storeWhole != StoreWholeReason::kNone) {
         omit = false;
         TellStoredWhole(prompter, plan);
@@ -212,6 +216,7 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
     const MediaGeometry layout = state.layout;
     const std::vector<uint8_t> fat = state.fat;
     const std::vector<uint8_t> unitFat = state.unitFat;
+    const bool copiesAgree = state.fatCopiesAgree;
     const int32_t mode = work.dialogMode;
     work.dialogMode = kModeCreate;
     if (state.OpenImage(target) >= 0) {
@@ -227,6 +232,7 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
     state.layout = layout;
     state.fat = fat;
     state.unitFat = unitFat;
+    state.fatCopiesAgree = copiesAgree;
   }
   return offset;
 }

@@ -22,9 +22,10 @@ size_t TrackBytes(const MediaGeometry& g) {
 }
 
 // True when logical sector `s` lies in a cluster the disk's own FAT marks bad, by the disk's own layout.
+// Where the FAT copies disagree no copy is trusted to say so.
 bool InBadCluster(const ImageState& state, int32_t s) {
   const MediaGeometry& g = state.layout;
-  if (s < g.dataStart || g.sectorsPerCluster <= 0) return false;
+  if (!state.fatCopiesAgree || s < g.dataStart || g.sectorsPerCluster <= 0) return false;
   const int32_t cluster = (s - g.dataStart) / g.sectorsPerCluster + 2;
   return cluster <= g.lastCluster &&
          Fat12Entry(ByteView(state.fat.data(), state.fat.size()), cluster) == kBadCluster;

@@ -16,10 +16,7 @@ constexpr const char* kInputError = "ファイル入力エラー";
 constexpr const char* kNotAnImage = "%s はカドローンではありません";
 constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
 constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
-constexpr const char* kBadTrackEntry = "TRK:%2d  トラック情報が正しくありません";
-constexpr const char* kCrcError = "TRK:%2d  CRC Error (%04X,%04X)";
-constexpr const char* kCrcError2 = "TRK:%2d  CRC Error (%04X,%04X)  (%04X,%04X)";
-constexpr const char* kExpandError = "データの解凍でエラーがありました";
+constexpr const char* kNoUnitFat = "TRK:%2d  FAT が読めないため復元できません";
 constexpr const char* kInterrupted = "%s ： ユーザー割り込みがありました\n中断しますか?";
 
 // A raw image is recognised by its boot sector's first 24 bytes.
@@ -41,6 +38,7 @@ void ImageState::DropFile() {
 
 int32_t ImageState::OpenImage(const std::string& path) {
   if (work_.dialogMode == kModeOpenRaw) return OpenRawImage(work_.rawImagePath);
+  BeginOperation();
   open_ = false;
   isRaw = false;
   cachedTrack = -1;
@@ -93,6 +91,7 @@ int32_t ImageState::OpenImage(const std::string& path) {
 }
 
 int32_t ImageState::OpenRawImage(const std::string& path) {
+  BeginOperation();
   open_ = false;
   isRaw = false;
   cachedTrack = -1;
@@ -165,15 +164,18 @@ bool ImageState::LoadFatAndRoot(bool fromRawFile) {
       layout = *own;
   }
   std::vector<uint8_t> fatBytes;
-  ok = ReadArea(fromRawFile, g.fatStart, g.fatSectors, fatBytes) && ok;
+  unitFatSound = true;  // while it is being read
+  unitFatSound = ReadArea(fromRawFile, g.fatStart, g.fatSectors, fatBytes);
+  ok = unitFatSound && ok;
   unitFat = std::move(fatBytes);
   // A unit beyond unit 0 restored while the FAT was still unknown must be restored again with it.
   if (cachedTrack > 0) cachedTrack = -1;
-  if (layout == g) {
-    fat = unitFat;
-  } else {
-    ok = ReadArea(fromRawFile, layout.fatStart, layout.fatSectors, fat) && ok;
-  }
+  std::vector<uint8_t> fats;
+  ok = ReadArea(fromRawFile, layout.fatStart, layout.rootStart - layout.fatStart, fats) && ok;
+  fatCopiesAgree = FatCopiesAgree(ByteView(fats.data(), fats.size()), layout);
+  fats.resize(
+      std::min(fats.size(), static_cast<size_t>(layout.fatSectors) * static_cast<size_t>(layout.sectorSize)));
+  fat = std::move(fats);
   std::vector<uint8_t> rootBytes;
   ok = ReadArea(fromRawFile, layout.rootStart, layout.rootSectors, rootBytes) && ok;
   root = DirectoryFromBytes(ByteView(rootBytes.data(), rootBytes.size()));
@@ -214,53 +216,25 @@ int32_t ImageState::ReadTrack(int32_t unit) {
 
 bool ImageState::LoadTrack(int32_t unit) {
   const TrackEntry& e = directory[static_cast<size_t>(unit)];
-  const MediaGeometry& g = header.geometry;
-  // Entries the writer never makes cannot be read into our buffers: a kind we do not know, lengths that do
-  // not fit, or a plain unit whose data and stored lengths differ.
-  const bool knownKind = e.kind == kTrackNormal || e.kind == kTrackSameByte || e.kind == kTrackCompressed;
-  if (!knownKind || TrackEntryProblem(e, unit, g) ||
-      (e.kind == kTrackNormal && e.storedLength != e.dataLength)) {
-    ShowImageError(Format(kBadTrackEntry, unit));
-    return false;
+  std::optional<std::string> problem;
+  if (header.omitUnused != 0 && unit > 0 && e.kind != kTrackSameByte && !unitFatSound) {
+    problem = Format(kNoUnitFat, unit);
+  } else {
+    problem = ReadStoredUnit(file(), base_, unit, e, header, ByteView(unitFat.data(), unitFat.size()), codec_,
+                             unitBuffers_, track.data());
   }
-  const uint64_t at = static_cast<uint64_t>(base_) + static_cast<uint64_t>(e.offset);
-  const size_t stored = static_cast<size_t>(e.storedLength);
-  const ByteView fatView(unitFat.data(), unitFat.size());
-  switch (e.kind) {
-    case kTrackNormal: {
-      if (!ReadExactly(file(), at, workBuffer.data(), stored)) return false;
-      if (e.dataCrc != 0) {
-        const uint16_t crc = TrackCrc(workBuffer.data(), stored);
-        if (crc != e.dataCrc) {
-          ShowImageError(Format(kCrcError, unit, e.dataCrc, crc));
-          return false;
-        }
-      }
-      RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
-      return true;
-    }
-    case kTrackSameByte:
-      track.fill(e.fill);
-      return true;
-    default: {
-      if (!ReadExactly(file(), at, track.data(), stored)) return false;
-      const uint16_t storedCrc = TrackCrc(track.data(), stored);
-      if (codec_.ExpandTrack(track.data(), workBuffer.data(), e.dataLength, e.storedLength) != 0) {
-        ShowImageError(kExpandError);
-        return false;
-      }
-      const uint16_t dataCrc = TrackCrc(workBuffer.data(), static_cast<size_t>(e.dataLength));
-      if (dataCrc != e.dataCrc || storedCrc != e.storedCrc) {
-        ShowImageError(Format(kCrcError2, unit, e.dataCrc, dataCrc, e.storedCrc, storedCrc));
-        return false;
-      }
-      RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
-      return true;
-    }
-  }
+  if (!problem) return true;
+  ReportOnce("TRK " + std::to_string(unit), *problem);
+  return false;
 }
 
-bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
+bool ImageState::ReportOnce(const std::string& key, std::string_view text) {
+  if (!reported_.insert(key).second) return false;
+  ShowImageError(text);
+  return true;
+}
+
+bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest, std::vector<int32_t>* failedUnits) {
   const MediaGeometry& g = header.geometry;
   if (!open_ || g.sectorsPerTrack <= 0 || g.sectorSize <= 0) return false;
   const size_t sectorSize = static_cast<size_t>(g.sectorSize);
@@ -270,7 +244,10 @@ bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
   for (int64_t s = first; s < static_cast<int64_t>(first) + count; ++s, dest += sectorSize) {
     const int64_t unit = s >= 0 ? s / g.sectorsPerTrack : -1;
     if (unit < 0 || unit >= g.cylinders || unit == failedUnit || ReadTrack(static_cast<int32_t>(unit)) != 0) {
-      if (unit >= 0 && unit < g.cylinders) failedUnit = unit;
+      if (unit >= 0 && unit < g.cylinders && unit != failedUnit) {
+        failedUnit = unit;
+        if (failedUnits != nullptr) failedUnits->push_back(static_cast<int32_t>(unit));
+      }
       std::memset(dest, 0, sectorSize);
       ok = false;
       continue;
@@ -281,6 +258,7 @@ bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
 }
 
 void ImageState::ShowImageError(std::string_view text) {
+  ++errorsShown;
   if (work_.prompter != nullptr) work_.prompter->Ask(kCaptionImage, text, Buttons::kOk, Icon::kStop);
 }
 

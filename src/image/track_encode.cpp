@@ -46,6 +46,13 @@ FreeClusterPlan PlanFreeClusters(ByteView unit0, int32_t mediaType) {
     plan.layout = *own;
     if (DiffersFromTable(*own, mediaType)) plan.storeWhole = StoreWholeReason::kOwnLayout;
   }
+  const size_t fatStart =
+      static_cast<size_t>(plan.layout.fatStart) * static_cast<size_t>(plan.layout.sectorSize);
+  if (fatStart < unit0.size()) {
+    plan.fatCopiesAgree = FatCopiesAgree(unit0.Sub(fatStart, unit0.size() - fatStart), plan.layout);
+    if (!plan.fatCopiesAgree && plan.storeWhole == StoreWholeReason::kNone)
+      plan.storeWhole = StoreWholeReason::kFatCopiesDiffer;
+  }
   return plan;
 }
 
