@@ -258,7 +258,7 @@ TEST_F(CopyOutTest, CancelAnsweredYesStopsAndNoGoesOn) {
   Open();
   prompter_.cancelAtPump = {2};
   prompter_.answers = {Answer::kYes};
-  EXPECT_EQ(CopyWholeImage(*image_, Dir("yes"), false, OverwritePolicy::kAll), -1);
+  EXPECT_EQ(CopyWholeImage(*image_, Dir("yes"), false, OverwritePolicy::kAll), kCopyStopped);
   EXPECT_EQ(Names(out_ / "yes"), std::set<std::string>{"F1.TXT"});
   ASSERT_EQ(prompter_.asks.size(), 1u);
   EXPECT_EQ(prompter_.asks[0].caption, kCaptionInterrupt);
@@ -295,9 +295,12 @@ TEST_F(CopyOutTest, CraftedNamesNeverLeaveTheTarget) {
   prompter_.answers = {Answer::kYes};
 
   EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
-  EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{"ファイル " + (out_ / "LINK.TXT").string() +
-                                                             " がオープンできません。\nコピーを続けますか",
-                                                         "コピー先ディレクトリが作れません"}));
+  EXPECT_EQ(prompter_.Texts(),
+            (std::vector<std::string>{
+                "ファイル " + (out_ / "LINK.TXT").string() + " がオープンできません。\nコピーを続けますか",
+                "ディレクトリ " + (out_ / "LOOP" / "AGAIN").string() +
+                    " は他のディレクトリと同じ場所を指しているため読みません",
+                "コピー先ディレクトリが作れません"}));
   EXPECT_EQ(Text(parent / "victim.txt"), "precious");
   EXPECT_EQ(Names(parent), (std::set<std::string>{"out", "victim.txt"}));
   EXPECT_EQ(Names(out_), (std::set<std::string>{"__", "A_B.TXT", ".._.._x", ".._.._y", "_abs", ".._up",
@@ -387,6 +390,78 @@ TEST_F(CopyOutTest, SelectionCopiesSelectedItemsAndStopsWhenTold) {
   prompter_.answers = {Answer::kNo};
   EXPECT_EQ(CopySelection(*image_, sub, items, out_ / "stop", false, OverwritePolicy::kAll), -1);
   EXPECT_EQ(Names(out_ / "stop"), std::set<std::string>{"F1.TXT"});
+}
+
+// The policies order full dates: an entry of 2090 is newer than a host file of 2005, one of 1990 older.
+TEST_F(CopyOutTest, NewerAndAskCompareFullYears) {
+  const auto dated = [](int year) {
+    EntryOptions o = Stamped();
+    o.date = static_cast<uint16_t>(((year - 1980) << 9) | (1 << 5) | 1);
+    return o;
+  };
+  disk_.AddFile(kRoot, "LATE    TXT", Bytes("NEW"), dated(2090));
+  disk_.AddFile(kRoot, "EARLY   TXT", Bytes("NEW"), dated(1990));
+  Open();
+  std::tm t{};
+  t.tm_year = 105, t.tm_mon = 5, t.tm_mday = 1, t.tm_hour = 12, t.tm_isdst = -1;
+  const std::time_t host = std::mktime(&t);
+  for (const char* name : {"LATE.TXT", "EARLY.TXT"}) {
+    kdltest::WriteFile(out_ / name, Bytes("OLD"));
+    SetModified(out_ / name, host);
+    EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex(name), out_, OverwritePolicy::kNewer), 0);
+  }
+  EXPECT_EQ(Text(out_ / "LATE.TXT"), "NEW");
+  EXPECT_EQ(Text(out_ / "EARLY.TXT"), "OLD");
+  kdltest::WriteFile(out_ / "LATE.TXT", Bytes("OLD"));
+  SetModified(out_ / "LATE.TXT", host);
+  prompter_.answers = {Answer::kNo};
+  EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex("LATE.TXT"), out_, OverwritePolicy::kAsk), 0);
+  ASSERT_EQ(prompter_.asks.size(), 1u);
+  EXPECT_NE(prompter_.asks[0].text.find("古いファイルですが "), std::string::npos) << prompter_.asks[0].text;
+}
+
+// A file copied again from an entry that is now a plain archive file keeps no attributes of its earlier copy.
+TEST_F(CopyOutTest, AttributesOfAnEarlierCopyDoNotOutliveIt) {
+  disk_.AddFile(kRoot, "NOTE    TXT", Bytes("hidden"), Stamped(kAttrHidden | kAttrArchive));
+  Open();
+  EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
+  if (DosAttribute(out_ / "NOTE.TXT") == -2) GTEST_SKIP() << "no extended attributes here";
+  EXPECT_EQ(DosAttribute(out_ / "NOTE.TXT"), 0x22);
+  image_->CloseImage();
+  FatDiskBuilder plain(5);
+  plain.AddFile(kRoot, "NOTE    TXT", Bytes("plain"), Stamped());
+  kdltest::WriteFile(kdl_, kdltest::MakeKdl(plain.bytes(), 5).bytes);
+  ASSERT_GE(image_->OpenImage(kdl_.string()), 0);
+  EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
+  EXPECT_EQ(Text(out_ / "NOTE.TXT"), "plain");
+  EXPECT_EQ(DosAttribute(out_ / "NOTE.TXT"), -1);
+}
+
+// A directory holding two entries that point back at it would fan out for ever: each directory is entered
+// once, and the entries met again are told by name and not copied, listed or put in the folder tree.
+TEST_F(CopyOutTest, DirectoriesMetAgainAreToldAndNotEnteredTwice) {
+  const uint16_t d = disk_.AddDirectory(kRoot, "D          ", Stamped(kAttrDirectory));
+  disk_.AddFile(d, "F       TXT", Bytes("f"));
+  for (const char* name : {"X          ", "Y          "})
+    disk_.AddEntry(d, FatDiskBuilder::ShortEntry(name, Stamped(kAttrDirectory), d, 0));
+  Open();
+  EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
+  EXPECT_EQ(Names(out_ / "D"), std::set<std::string>{"F.TXT"});
+  const std::string again = " は他のディレクトリと同じ場所を指しているため読みません";
+  EXPECT_EQ(prompter_.Texts(),
+            (std::vector<std::string>{"ディレクトリ " + (out_ / "D" / "X").string() + again,
+                                      "ディレクトリ " + (out_ / "D" / "Y").string() + again}));
+  // The folder gets its entry's time once its files are written.
+  struct stat st {};
+  ASSERT_EQ(stat((out_ / "D").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, *DosToHostTime(kTime, kDate));
+
+  prompter_.Clear();
+  const std::vector<FolderNode> tree = BuildFolderTree(*image_, image_->root);
+  ASSERT_EQ(tree.size(), 1u);
+  ASSERT_EQ(tree[0].children.size(), 2u);
+  EXPECT_TRUE(tree[0].children[0].children.empty());
+  EXPECT_EQ(prompter_.asks.size(), 2u);
 }
 
 TEST(DosTime, ValidFieldsRoundTripAndInvalidOnesAreRefused) {
