@@ -188,8 +188,29 @@ int CmdAdd(Session& s, const AddOptions& o) {
   SourceAdder adder(sources);
   const int32_t flags = (create ? kdl::kCreateArchive : 0) | kdl::kCloseArchiveAfter;
   const int32_t added = kdl::AddFloppies(archive, s.image, path, flags, labels, adder);
+  if (added < 0 && !create) {
+    // An archive whose chain and count disagree is not appended to; say how to mend it.
+    kdl::ArchiveState probe(s.work);
+    if (kdl::OpenArchive(probe, path) >= 0) {
+      const kdl::ChainSurvey survey = kdl::SurveyChain(probe);
+      if (survey.broken || survey.records != probe.header.count)
+        std::cerr << "kdl: `kdl repair " << path << "` adopts complete images and cuts a damaged tail"
+                  << std::endl;
+      kdl::CloseArchive(probe);
+    }
+  }
   const bool complete = added >= 0 && static_cast<size_t>(added) == sources.size() && !adder.verifyFailed;
   return complete ? kExitOk : kExitFailed;
+}
+
+int CmdRepair(Session& s, const std::string& archivePath) {
+  kdl::ArchiveState& archive = s.archive;
+  const int before = s.prompter.errorsShown();
+  const int32_t images = kdl::RepairArchive(archive, archivePath);
+  if (images < 0 && s.prompter.errorsShown() == before && !fs::exists(archivePath))
+    std::cerr << "kdl: " << archivePath << ": no such archive" << std::endl;
+  if (images >= 0) std::cout << archivePath << ": " << images << " image(s)" << std::endl;
+  return images >= 0 ? kExitOk : kExitFailed;
 }
 
 int CmdList(Session& s, const std::string& archivePath) {
@@ -283,8 +304,9 @@ int CmdRestoreArchive(Session& s, const std::string& archivePath, const std::str
         if (answer == kdl::Answer::kNo) return 0;
         if (answer != kdl::Answer::kYes) return -1;
         int32_t verified = kdl::kNotVerified;
-        const int32_t r = kdl::RestoreToDrive(image, drive->layer, drive->number, &verified);
-        if (verified != kdl::kNotVerified && verified != 0) failed = true;
+        std::vector<int32_t> filled;
+        const int32_t r = kdl::RestoreToDrive(image, drive->layer, drive->number, &verified, &filled);
+        if ((verified != kdl::kNotVerified && verified != 0) || !filled.empty()) failed = true;
         return r;
       });
   s.work.dialogMode = kdl::kModeCreate;
@@ -331,6 +353,12 @@ ArchiveCommands AddArchiveCommands(CLI::App& app) {
   c.add->add_flag("--keep-unused", a.add.keepUnused, "Keep the free clusters of disks read");
   c.add->add_flag("--verify", a.add.verify, "Read each disk again and compare it with its image");
 
+  c.repair = app.add_subcommand(
+      "repair",
+      "Mend an archive whose records and image count disagree: adopt complete images beyond the count, cut "
+      "off a damaged tail (asks first)");
+  c.repair->add_option("ARCHIVE", a.archive, "Archive")->required();
+
   c.list = app.add_subcommand("list", "Print the archive's list, one 80-column line per image");
   c.list->add_option("ARCHIVE", a.archive, "Archive")->required();
 
@@ -346,6 +374,7 @@ int RunArchiveCommand(const ArchiveCommands& c, Session& s) {
   const ArchiveArgs& a = *c.args;
   if (c.add != nullptr && c.add->parsed()) return CmdAdd(s, a.add);
   if (c.list != nullptr && c.list->parsed()) return CmdList(s, a.archive);
+  if (c.repair != nullptr && c.repair->parsed()) return CmdRepair(s, a.archive);
   if (c.extract != nullptr && c.extract->parsed()) return CmdExtract(s, a.archive, a.entry, a.output);
   return -1;
 }

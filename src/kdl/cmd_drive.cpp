@@ -55,6 +55,11 @@ int ExitStatus(int32_t result, int32_t verified) {
 
 }  // namespace
 
+void HintForce() {
+  std::cerr << "kdl: --force writes the readable track units of a damaged image and fills the others"
+            << std::endl;
+}
+
 int CmdCreate(Session& s, const std::string& drive, const std::string& target, const CreateOptions& o) {
   if (o.labels.size() > kdl::kLabelLineCount) throw UsageError{"at most four label lines (-l) are taken"};
   std::array<std::string, kdl::kLabelLineCount> labels;
@@ -74,8 +79,11 @@ int CmdCreate(Session& s, const std::string& drive, const std::string& target, c
   return ExitStatus(length, verified);
 }
 
-int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify,
-               bool sectorRetry) {
+int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify, bool sectorRetry,
+               bool force) {
+  // A damaged image is never written without --force: the disk would get a new FAT and directory over what
+  // the damaged units leave behind.
+  s.work.damagedUnits = force ? kdl::DamagedUnitPolicy::kFill : kdl::DamagedUnitPolicy::kRefuse;
   if (HasKdzExtension(image)) return CmdRestoreArchive(s, image, drive, verify, sectorRetry);
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, sectorRetry);
   if (!d) return kExitFailed;
@@ -84,9 +92,12 @@ int CmdRestore(Session& s, const std::string& image, const std::string& drive, b
   s.work.dialogMode = kdl::kModeRestore;
   s.work.openCloseFlags = kdl::kCloseAfter;
   int32_t verified = kdl::kNotVerified;
-  const int32_t result = kdl::RestoreToDrive(s.image, d->layer, d->number, &verified);
+  std::vector<int32_t> filled;
+  const int32_t result = kdl::RestoreToDrive(s.image, d->layer, d->number, &verified, &filled);
   s.work.dialogMode = kdl::kModeCreate;
-  return ExitStatus(result, verified);
+  if (result < 0 && !force && s.image.errorsShown > 0) HintForce();
+  // A disk written with filled units holds what could be saved, but it is not the image.
+  return filled.empty() ? ExitStatus(result, verified) : kExitFailed;
 }
 
 int CmdRaw(Session& s, const std::string& image, const std::string& output) {
@@ -105,9 +116,11 @@ int CmdRaw(Session& s, const std::string& image, const std::string& output) {
     s.work.dialogMode = kdl::kModeOpenRaw;
     s.work.rawImagePath = image;
   }
-  const int32_t length = kdl::WriteRawImage(s.image, image, output);
+  std::vector<int32_t> filled;
+  const int32_t length = kdl::WriteRawImage(s.image, image, output, &filled);
   s.work.dialogMode = kdl::kModeCreate;
-  return length < 0 ? kExitFailed : kExitOk;
+  // The output with filled units is kept, the best copy there is; the command still fails.
+  return length < 0 || !filled.empty() ? kExitFailed : kExitOk;
 }
 
 DriveCommands AddDriveCommands(CLI::App& app) {
@@ -141,6 +154,9 @@ DriveCommands AddDriveCommands(CLI::App& app) {
   c.restore->add_flag("--verify", a.verify,
                       "Read the disk again after writing and compare it with the image");
   c.restore->add_flag("--sector-retry", a.sectorRetry, kRetryHelp);
+  c.restore->add_flag("--force", a.force,
+                      "Restore a partly damaged image: write the readable track units and fill the damaged "
+                      "ones with the media fill byte");
 
   c.raw = app.add_subcommand("raw", "Write an image out as a raw sector image");
   c.raw->add_option("IMAGE", a.image, "Image (.KDL, raw image, ARCHIVE.KDZ:N)")->required();
@@ -152,7 +168,7 @@ int RunDriveCommand(const DriveCommands& c, Session& s) {
   const DriveArgs& a = *c.args;
   if (c.create != nullptr && c.create->parsed()) return CmdCreate(s, a.drive, a.target, a.create);
   if (c.restore != nullptr && c.restore->parsed())
-    return CmdRestore(s, a.image, a.drive, a.verify, a.sectorRetry);
+    return CmdRestore(s, a.image, a.drive, a.verify, a.sectorRetry, a.force);
   if (c.raw != nullptr && c.raw->parsed()) return CmdRaw(s, a.image, a.output);
   return -1;
 }

@@ -26,6 +26,7 @@ void TKDLForm::OpenSelectedItem() {
   if (item->typeText == kdl::kDirectoryTypeText) {
     // ".." of a first-level directory names cluster 0, which stands for the root.
     currentDir_ = current_[item->index].FirstCluster();
+    image_->BeginOperation();
     ListDirectory(kdl::LoadSubdirectory(*image_, current_[item->index]));
     return;
   }
@@ -64,11 +65,13 @@ void TKDLForm::OpenWithDesktop(const kdl::ListItem& item) {
   kdl::EntryDisplayName(current_, item.index, name);
   const QString file = QDir(tempDir_->path()).filePath(FromUtf8(kdl::SafeHostName(name)));
   RememberTempFile(file);
+  const uint64_t errorsBefore = image_->errorsShown;
   const int32_t copied =
       kdl::CopyFileOut(*image_, current_, item.index, std::filesystem::path(ToUtf8(tempDir_->path())),
                        kdl::OverwritePolicy::kAll, false);
-  // Only a complete copy is handed to the desktop.
-  if (copied == 0 && QFileInfo::exists(file) && openUrl) openUrl(QUrl::fromLocalFile(file));
+  // Only a complete copy is handed to the desktop: a copy from a damaged image has been told and is kept.
+  const bool complete = copied == 0 && image_->errorsShown == errorsBefore;
+  if (complete && QFileInfo::exists(file) && openUrl) openUrl(QUrl::fromLocalFile(file));
   statusBar1_->clearMessage();
 }
 
