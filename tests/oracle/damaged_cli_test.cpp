@@ -141,6 +141,66 @@ TEST_F(DamagedCli, EveryCommandThatMeetsDamageSaysSoAndFails) {
   EXPECT_TRUE(ReadFile(raw) == expected);
 }
 
+// Crafted trees: a directory holding two entries that point back at it (a walk that guards only against one
+// path looping fans out to 2^64 listings), and a directory entry whose first cluster is 0 under a name other
+// than "..". Every command enters each directory once, tells the one met again, and treats cluster 0 alike.
+TEST_F(DamagedCli, CraftedTreesAreWalkedOnceAndTreatedAlikeEverywhere) {
+  constexpr uint16_t kRoot = kdltest::FatDiskBuilder::kRoot;
+  kdltest::FatDiskBuilder disk(2);
+  kdltest::EntryOptions directory;
+  directory.attribute = kdl::kAttrDirectory;
+  const uint16_t d = disk.AddDirectory(kRoot, "D          ");
+  disk.AddFile(d, "F       TXT", kdltest::TextBytes(20));
+  for (const char* name : {"X          ", "Y          "})
+    disk.AddEntry(d, kdltest::FatDiskBuilder::ShortEntry(name, directory, d, 0));
+  const uint16_t sub = disk.AddDirectory(kRoot, "SUB        ");
+  disk.AddEntry(sub, kdltest::FatDiskBuilder::ShortEntry("ZERO       ", directory, 0, 0));
+  disk.AddFile(kRoot, "ROOT    TXT", kdltest::TextBytes(30));
+  const std::string image = (dir_ / "TREE.KDL").string();
+  WriteFile(image, kdltest::MakeKdl(disk.bytes(), 2).bytes);
+  const std::string again = "は他のディレクトリと同じ場所を指しているため読みません";
+  struct Case {
+    std::string command;  // after "kdl IMAGE-command"
+    int status;
+    std::string told;         // part of standard error; empty: nothing
+    std::string notInOutput;  // never on standard output
+  };
+  const std::vector<Case> cases = {
+      {"ls -R IMAGE", 1, "\\D\\X " + again, "\\D\\X:"},
+      {"ls IMAGE D", 0, "", ""},
+      {"ls -R IMAGE SUB", 0, "", "ROOT"},
+      {"ls IMAGE SUB/ZERO", 0, "", "ROOT"},
+      {"--yes copy IMAGE --to OUT", 1, again, ""},
+  };
+  for (const Case& c : cases) {
+    std::string command = c.command;
+    command.replace(command.find("IMAGE"), 5, ShellQuote(image));
+    const fs::path out = dir_ / "OUT";
+    fs::remove_all(out);
+    fs::create_directories(out);
+    if (const size_t at = command.find("OUT"); at != std::string::npos) command.replace(at, 3, out.string());
+    SCOPED_TRACE(command);
+    const auto all =
+        RunCommand(Kdl() + command + " 2>" + ShellQuote((dir_ / "err").string()) + " </dev/null");
+    const std::vector<uint8_t> errBytes = ReadFile(dir_ / "err");
+    const std::string err(errBytes.begin(), errBytes.end());
+    EXPECT_EQ(all.status, c.status) << err;
+    EXPECT_LT(all.output.size(), 4000u) << "each directory is listed once";
+    if (c.told.empty()) {
+      EXPECT_EQ(err, "");
+    } else {
+      EXPECT_NE(err.find(c.told), std::string::npos) << err;
+    }
+    if (!c.notInOutput.empty()) {
+      EXPECT_EQ(all.output.find(c.notInOutput), std::string::npos) << all.output;
+    }
+  }
+  // The copy holds D once, with its file, and an empty SUB\ZERO.
+  EXPECT_TRUE(fs::exists(dir_ / "OUT" / "D" / "F.TXT"));
+  EXPECT_FALSE(fs::exists(dir_ / "OUT" / "D" / "X"));
+  EXPECT_TRUE(fs::is_empty(dir_ / "OUT" / "SUB" / "ZERO"));
+}
+
 // A damaged image is never restored without --force (not even with --yes); with it the readable units are
 // written and the damaged one filled, and the command still fails.
 TEST_F(DamagedCli, RestoreOfADamagedImageNeedsForce) {
