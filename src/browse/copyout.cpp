@@ -164,12 +164,17 @@ void ApplyDosAttributes(int fd, const DirectoryEntry& entry) {
   SetOrRemoveXattr(fd, kDosAttributeXattr, attribute == kAttrArchive ? nullptr : &value);
 }
 
-// Time stamp and attributes of a finished file, set through its descriptor.
-void ApplyEntryMetadata(int fd, const DirectoryEntry& entry) {
+// The entry's time stamp on a finished file or folder, set through its descriptor.
+void ApplyEntryTime(int fd, const DirectoryEntry& entry) {
   if (const auto t = DosToHostTime(entry.Time(), entry.Date())) {
     const timespec times[2] = {{*t, 0}, {*t, 0}};
     futimens(fd, times);
   }
+}
+
+// Time stamp and attributes of a finished file, set through its descriptor.
+void ApplyEntryMetadata(int fd, const DirectoryEntry& entry) {
+  ApplyEntryTime(fd, entry);
   ApplyDosAttributes(fd, entry);
   SetOrRemoveXattr(fd, kDamagedXattr, nullptr);
   const uint8_t attribute = entry.Attribute();
@@ -318,13 +323,6 @@ int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, co
 
 int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t index, const HostDir& parent);
 
-void SetFolderTime(int fd, const DirectoryEntry& entry) {
-  if (const auto t = DosToHostTime(entry.Time(), entry.Date())) {
-    const timespec times[2] = {{*t, 0}, {*t, 0}};
-    futimens(fd, times);
-  }
-}
-
 // Copies the entries of one directory table; a negative result ends the walk.
 int32_t CopyTable(CopyJob& job, const DirectoryTable& table, const HostDir& dir) {
   int32_t result = 0;
@@ -378,7 +376,7 @@ int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t inde
   const int32_t result = CopyTable(job, sub, here);
   --job.depth;
   // The folder gets its entry's time once everything in it is written, as mcopy gives it.
-  if (owned.get() >= 0) SetFolderTime(owned.get(), entry);
+  if (owned.get() >= 0) ApplyEntryTime(owned.get(), entry);
   return result;
 }
 
