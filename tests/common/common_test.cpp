@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "common/bytes.h"
 #include "common/file.h"
@@ -71,6 +74,27 @@ TEST(File, PositionedReadsAndWrites) {
   File g;
   EXPECT_FALSE(g.Open((dir / "f").string(), File::Mode::kCreateNew));
   EXPECT_FALSE(g.Open((dir / "missing").string(), File::Mode::kRead));
+}
+
+// Regression: an image or archive named by a FIFO blocked every command for ever. Only regular files are
+// opened; anything else is refused at once, in every mode, and left as it was.
+TEST(File, OnlyRegularFilesOpenAndNothingElseBlocks) {
+  kdltest::TempDir dir;
+  const std::string fifo = (dir / "fifo").string();
+  const std::string folder = (dir / "folder").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const File::Mode mode : {File::Mode::kRead, File::Mode::kReadWrite, File::Mode::kCreate}) {
+    File f;
+    EXPECT_FALSE(f.Open(fifo, mode));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(f.Open(folder, mode));
+    EXPECT_EQ(errno, EISDIR);
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_STREQ(FileKindName(st.st_mode), "a FIFO");
 }
 
 }  // namespace
