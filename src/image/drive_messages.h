@@ -10,7 +10,6 @@ namespace kdl::drive_text {
 
 // Errors, shown with the image caption.
 inline constexpr const char* kCannotCreate = "ファイルが作成できません";
-inline constexpr const char* kCannotOpen = "ファイルがオープンできません";
 inline constexpr const char* kWriteError = "ファイル出力エラー";
 inline constexpr const char* kDriveReadError = "Drv Read Err";
 inline constexpr const char* kFddInputError = "ＦＤＤ入力エラー";
@@ -19,6 +18,7 @@ inline constexpr const char* kFileInputError = "ファイル入力エラー発�
 inline constexpr const char* kDriveOutputError = "ドライブ出力エラー発生";
 inline constexpr const char* kDmfNotRestorable = "ＤＭＦディスクは再生できません";
 inline constexpr const char* kLabelTooLong = "ラベルは40バイトまでです";
+inline constexpr const char* kNotARegularFile = "%s は通常のファイルではありません";
 
 // Notices.
 inline constexpr const char* kStoredWholeOwnLayout =
@@ -32,6 +32,8 @@ inline constexpr const char* kOtherMedia = "違うタイプのメディアです
 inline constexpr const char* kVerifyDiffers = "ベリファイエラーがありました\nベリファイを続けますか";
 inline constexpr std::string_view kCaptionVerify = "ベリファイ";
 inline constexpr std::string_view kCaptionRestore = "ＦＤ再生";
+inline constexpr std::string_view kCaptionRawOutput = "img FILE";
+inline constexpr const char* kRetryQuestion = "\nやり直しますか";
 
 // Names of the operations in the interruption question.
 inline constexpr std::string_view kOpCreate = "ＫＤＬ作成";

@@ -64,9 +64,13 @@ int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumbe
         break;
       }
       const std::string name(type >= 0 ? MediaName(type) : kUnknownMediaName);
-      const Answer a = prompter != nullptr ? prompter->Ask(kCaptionRestore, Format(kOtherMedia, name.c_str()),
-                                                           Buttons::kYesNo, Icon::kQuestion)
-                                           : Answer::kNo;
+      // A drive whose device is missing says so, rather than calling its disk one of an unknown type.
+      const std::string question = type < 0 && !drives.OpenFailure().empty()
+                                       ? drives.OpenFailure() + kRetryQuestion
+                                       : Format(kOtherMedia, name.c_str());
+      const Answer a = prompter != nullptr
+                           ? prompter->Ask(kCaptionRestore, question, Buttons::kYesNo, Icon::kQuestion)
+                           : Answer::kNo;
       if (a != Answer::kYes) break;
     }
   }
@@ -83,13 +87,21 @@ int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumbe
 int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std::string& outputPath) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
+  // The image first: an image that cannot be read leaves no trace of an output, and its open has already
+  // said why it failed.
+  if (state.OpenImage(imagePath) < 0) return -1;
   ReplacingFile out;
-  if (!out.Create(outputPath)) {
-    state.ShowImageError(kCannotCreate);
+  const bool protectedTarget =
+      outputPath != kStandardOutputName && ExamineTarget(outputPath) == TargetKind::kWriteProtected;
+  if (protectedTarget && !ConfirmReplace(prompter, kCaptionRawOutput, outputPath, {})) {
+    state.CloseImage();
     return -1;
   }
-  if (state.OpenImage(imagePath) < 0) {
-    state.ShowImageError(kCannotOpen);
+  if (!out.Create(outputPath)) {
+    state.ShowImageError(ExamineTarget(outputPath) == TargetKind::kNotAFile
+                             ? Format(kNotARegularFile, outputPath.c_str())
+                             : std::string(kCannotCreate));
+    state.CloseImage();
     return -1;
   }
   const MediaGeometry& g = state.header.geometry;

@@ -19,9 +19,11 @@ namespace kdl {
 int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumber,
                        int32_t* verifyResult = nullptr);
 
-// Writes every track unit of the image at `imagePath`, fully restored, into `outputPath`, which is replaced
-// only when complete. Cylinders x track size, or -1 when the output cannot be created, the image cannot be
-// opened, or the output stopped early.
+// Writes every track unit of the image at `imagePath`, fully restored, into `outputPath` ("-": standard
+// output), which is replaced only when complete; the image is opened first, so a missing image creates
+// nothing. A write-protected output is replaced only on a person's Yes; one that is not a regular file is
+// refused. Cylinders x track size, or -1 when the image cannot be opened, the output cannot be created, or
+// the output stopped early.
 int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std::string& outputPath);
 
 }  // namespace kdl
