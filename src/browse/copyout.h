@@ -3,8 +3,9 @@
 // Every copied file gets the time stamp of its directory entry (DOS times are local times) and, unless its
 // attribute byte is the plain archive bit 0x20, its attributes: read-only clears every write bit of the host
 // file, and the whole attribute byte is kept as one byte in the extended attribute "user.dos.attrib" where
-// the file system has extended attributes. An existing host file without any write bit counts as read-only
-// and is never replaced, whoever runs the copy.
+// the file system has extended attributes. An existing host file without any write bit (or that this process
+// may not write) counts as write-protected: the overwrite policy alone never replaces it; the user is asked
+// with Prompter::AskInPerson, and only a person's Yes replaces it.
 //
 // Names from the disk pass through SafeHostName, and everything is created relative to an open handle of the
 // chosen folder without following symbolic links, so no image can make us write outside that folder.
