@@ -14,8 +14,11 @@
 #include "drive/drive_settings.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/output_file.h"
 #include "image/restore.h"
 #include "kdl/commands_archive.h"
+#include "kdl/commands_drive.h"
+#include "kdl/stop_signals.h"
 
 namespace kdlcli {
 namespace {
@@ -53,6 +56,7 @@ std::optional<EntryRef> ParseEntryRef(const std::string& text) {
 
 // Opens `path` as the session's archive; says so when the file is there but is no archive.
 bool OpenArchiveFile(Session& s, kdl::ArchiveState& archive, const std::string& path) {
+  if (!CheckInputOperand(path, "archive")) return false;
   const int before = s.prompter.errorsShown();
   if (kdl::OpenArchive(archive, path) >= 0) return true;
   if (s.prompter.errorsShown() == before) std::cerr << "kdl: " << path << ": not a .KDZ archive" << std::endl;
@@ -129,7 +133,8 @@ bool ClassifySources(Session& s, const std::vector<std::string>& operands, std::
 class SourceAdder : public kdl::ImageAdder {
  public:
   explicit SourceAdder(std::vector<Source>& sources) : sources_(sources) {}
-  bool WantsAnother() override { return next_ < sources_.size(); }
+  // A stop request (Ctrl-C, SIGTERM) ends the run between two images.
+  bool WantsAnother() override { return next_ < sources_.size() && !StopPending(); }
   int64_t AddImage(kdl::ArchiveState& archive, kdl::ImageState& image) override {
     Source& source = sources_[next_++];
     const kdl::LabelTexts noLabels{};
@@ -139,9 +144,11 @@ class SourceAdder : public kdl::ImageAdder {
     if (source.kind == Source::kDrive) {
       std::string typeLabel;
       int32_t verified = kdl::kNotVerified;
+      source.drive->layer.ClearIgnoredSectors();
       length = kdl::CreateImage(image, source.drive->layer, name, source.drive->number, noLabels, typeLabel,
                                 &verified);
       if (verified != kdl::kNotVerified && verified != 0) verifyFailed = true;
+      if (ReportIgnoredSectors(source.drive->layer, kExitOk) != kExitOk) verifyFailed = true;
     } else {
       work.rawSource = source.kind == Source::kRawFile;
       length = kdl::AddImageFile(archive, source.operand, noLabels);
@@ -170,7 +177,11 @@ int CmdAdd(Session& s, const AddOptions& o) {
   if (o.labels.size() > 2) throw UsageError{"an archive has two label lines; -l may be given twice"};
   std::array<std::string, kdl::kArchiveLabelCount> labels;
   for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kdl::kArchiveLabelLength);
+  // A device or FIFO named as the archive is refused before the naming rule could turn it into a new file
+  // beside it ("/dev/null" -> "/dev/null.KDZ").
+  if (!CheckInputOperand(o.archive, "archive")) return kExitFailed;
   const std::string path = kdl::WithArchiveExtension(o.archive);
+  if (path != o.archive && !CheckInputOperand(path, "archive")) return kExitFailed;
   std::error_code ec;
   const bool create = o.fresh || !fs::exists(path, ec);
   if (!create && !o.labels.empty())
@@ -178,6 +189,7 @@ int CmdAdd(Session& s, const AddOptions& o) {
   std::vector<Source> sources;
   if (!ClassifySources(s, o.sources, sources)) return kExitFailed;
 
+  StopCooperatively();
   s.work.compress = !o.noCompress;
   s.work.omitUnused = !o.keepUnused;
   s.work.verify = o.verify;
@@ -206,11 +218,12 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
                const std::string& output) {
   const std::optional<EntryRef> ref = ParseEntryRef(entry);
   if (!ref) throw UsageError{"\"" + entry + "\" is neither an image number (from 1) nor DISKn"};
-  const std::string target = WithKdlExtension(output);
+  const std::string target = output == kdl::kStandardOutputName ? output : WithKdlExtension(output);
+  if (!CheckOutputOperand(target)) return kExitFailed;
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
-  std::error_code ec;
-  if (fs::exists(target, ec)) {
+  // A write-protected output is asked about by the extraction itself, and only a person can say yes.
+  if (kdl::ExamineTarget(target) == kdl::TargetKind::kReplaceable) {
     const std::string question = "KDL " + target + std::string(kExtractExists);
     if (s.prompter.Ask(kExtractCaption, question, kdl::Buttons::kYesNo, kdl::Icon::kQuestion) !=
         kdl::Answer::kYes) {
@@ -220,6 +233,7 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
   }
   const int32_t index = ref->name.empty() ? ref->index : kdl::FindArchiveEntry(archive, ref->name);
   const bool found = !ref->name.empty() ? index >= 0 : true;
+  s.prompter.SetOutputIsData(target == kdl::kStandardOutputName);
   const int64_t written = found ? kdl::ExtractEntry(archive, target, index) : -1;
   kdl::CloseArchive(archive);
   return written >= 0 ? kExitOk : kExitFailed;
@@ -228,8 +242,10 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
 int CmdTestArchive(Session& s, const std::string& archivePath) {
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
-  const int32_t failures = kdl::ArchiveReport(archive, s.image, kdl::kCloseArchiveAfter,
-                                              [](const std::string& line) { std::cout << line << "\n"; });
+  // Entry names come from the file and may hold control bytes.
+  const int32_t failures =
+      kdl::ArchiveReport(archive, s.image, kdl::kCloseArchiveAfter,
+                         [](const std::string& line) { std::cout << PrintableText(line) << "\n"; });
   std::cout.flush();
   return failures == 0 ? kExitOk : kExitFailed;
 }
@@ -252,13 +268,17 @@ int CmdLabelsArchive(Session& s, const std::string& archivePath, const std::vect
   return kExitOk;
 }
 
+bool OpenArchiveOperand(Session& s, const std::string& archivePath) {
+  return OpenArchiveFile(s, s.archive, archivePath);
+}
+
 int CmdCopyArchive(Session& s, const std::string& archivePath, const std::vector<std::string>& paths,
                    const CopyOptions& o) {
+  (void)archivePath;
   if (!paths.empty()) throw UsageError{"kdl copy ARCHIVE copies every image; name one image as ARCHIVE:N"};
-  // CmdCopy has checked (or created) the target folder.
+  // CmdCopy has opened the archive and checked (or created) the target folder.
   const kdl::OverwritePolicy policy = ParsePolicy(o.policy);
   kdl::ArchiveState& archive = s.archive;
-  if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   const int32_t result =
       kdl::CopyAllImages(archive, s.image, o.to, o.flatten, policy, kdl::kCloseArchiveAfter,
                          [&](std::string_view text) { s.prompter.SetStatus(text); });
@@ -271,6 +291,7 @@ int CmdRestoreArchive(Session& s, const std::string& archivePath, const std::str
   if (!drive) return kExitFailed;
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
+  StopCooperatively();
   s.work.verify = verify;
   s.work.dialogMode = kdl::kModeRestoreWithSkip;
   bool failed = false;
@@ -288,7 +309,7 @@ int CmdRestoreArchive(Session& s, const std::string& archivePath, const std::str
         return r;
       });
   s.work.dialogMode = kdl::kModeCreate;
-  return result < 0 || failed ? kExitFailed : kExitOk;
+  return ReportIgnoredSectors(drive->layer, result < 0 || failed ? kExitFailed : kExitOk);
 }
 
 bool OpenArchiveImageOperand(Session& s, const std::string& operand, bool& handled) {
@@ -337,7 +358,9 @@ ArchiveCommands AddArchiveCommands(CLI::App& app) {
   c.extract = app.add_subcommand("extract", "Cut one image out of the archive as a standalone .KDL file");
   c.extract->add_option("ARCHIVE", a.archive, "Archive")->required();
   c.extract->add_option("N", a.entry, "Image number (from 1) or its name DISKn")->required();
-  c.extract->add_option("OUTPUT", a.output, "Image file to write (.KDL is added when it has no extension)")
+  c.extract
+      ->add_option("OUTPUT", a.output,
+                   "Image file to write (.KDL is added when it has no extension); - for standard output")
       ->required();
   return c;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/drive.h"
 #include "kdl/session.h"
 
 namespace kdlcli {
@@ -47,5 +48,9 @@ int RunDriveCommand(const DriveCommands& commands, Session& s);
 int CmdCreate(Session& s, const std::string& drive, const std::string& target, const CreateOptions& o);
 int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify, bool sectorRetry);
 int CmdRaw(Session& s, const std::string& image, const std::string& output);
+
+// Tells the sectors a pass over `layer` ignored (the Ignore answer of a sector-by-sector read): the count and
+// their numbers on standard error. Returns `status`, or kExitFailed for a success that lost sectors.
+int ReportIgnoredSectors(const kdl::DriveLayer& layer, int status);
 
 }  // namespace kdlcli

@@ -6,6 +6,7 @@
 #include "kdl/commands_archive.h"
 #include "kdl/commands_drive.h"
 #include "kdl/commands_edit.h"
+#include "kdl/stop_signals.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ constexpr const char* kDescription =
 
 int main(int argc, char** argv) {
   CLI::App app{kDescription, "kdl"};
+  app.set_version_flag("--version", std::string("kdl ") + KDL_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   app.fallthrough();
   bool yes = false, no = false;
@@ -72,11 +74,7 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kdlcli::kExitOk : kdlcli::kExitUsage;
   }
 
-  std::optional<bool> preset;
-  if (yes) preset = true;
-  if (no) preset = false;
-  kdlcli::Session session(preset);
-  try {
+  const auto RunCommand = [&](kdlcli::Session& session) {
     if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunArchiveCommand(archive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunEditCommand(edit, session); rc >= 0) return rc;
@@ -86,9 +84,21 @@ int main(int argc, char** argv) {
     if (cat->parsed()) return kdlcli::CmdCat(session, operand, path);
     if (view->parsed()) return kdlcli::CmdView(session, operand, path, dump);
     if (cp->parsed()) return kdlcli::CmdCopy(session, operand, paths, copy);
+    return kdlcli::kExitUsage;
+  };
+
+  std::optional<bool> preset;
+  if (yes) preset = true;
+  if (no) preset = false;
+  kdlcli::Session session(preset);
+  int status = kdlcli::kExitUsage;
+  try {
+    status = RunCommand(session);
   } catch (const kdlcli::UsageError& e) {
     std::cerr << "kdl: " << e.message << std::endl;
     return kdlcli::kExitUsage;
   }
-  return kdlcli::kExitUsage;
+  // A run that a signal stopped (or that ended before its pass could look at the request) says so.
+  if (session.prompter.stopped() || kdlcli::StopPending()) return kdlcli::kExitStopped;
+  return status;
 }
