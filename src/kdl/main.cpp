@@ -6,6 +6,7 @@
 #include "kdl/commands_archive.h"
 #include "kdl/commands_drive.h"
 #include "kdl/commands_edit.h"
+#include "kdl/manual.h"
 #include "kdl/stop_signals.h"
 
 namespace {
@@ -20,6 +21,8 @@ constexpr const char* kDescription =
 int main(int argc, char** argv) {
   CLI::App app{kDescription, "kdl"};
   app.set_version_flag("--version", std::string("kdl ") + KDL_VERSION, "Print the version and exit");
+  // Every command and option at once: what the manual page is made from.
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
   app.require_subcommand(1);
   app.fallthrough();
   bool yes = false, no = false;
@@ -66,6 +69,15 @@ int main(int argc, char** argv) {
   const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
   const kdlcli::ArchiveCommands archive = kdlcli::AddArchiveCommands(app);
   const kdlcli::EditCommands edit = kdlcli::AddEditCommands(app);
+  // For the build: the reference part of the manual page, from these very definitions. Not shown in --help.
+  app.add_flag_callback(
+         "--manual-reference",
+         [&app] {
+           std::cout << kdlcli::ManualReference(app);
+           throw CLI::Success();
+         },
+         "Print the command reference for the manual page")
+      ->group("");
 
   try {
     app.parse(argc, argv);
