@@ -218,8 +218,10 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
                const std::string& output) {
   const std::optional<EntryRef> ref = ParseEntryRef(entry);
   if (!ref) throw UsageError{"\"" + entry + "\" is neither an image number (from 1) nor DISKn"};
+  // A device or FIFO named as the output is refused before the naming rule makes a new name beside it.
+  if (!CheckOutputOperand(output)) return kExitFailed;
   const std::string target = output == kdl::kStandardOutputName ? output : WithKdlExtension(output);
-  if (!CheckOutputOperand(target)) return kExitFailed;
+  if (target != output && !CheckOutputOperand(target)) return kExitFailed;
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   // A write-protected output is asked about by the extraction itself, and only a person can say yes.
