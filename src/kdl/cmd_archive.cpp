@@ -118,6 +118,8 @@ bool ClassifySources(Session& s, const std::vector<std::string>& operands, std::
       source.kind = Source::kDrive;
       source.drive = ResolveDrive(s, operand);
       if (!source.drive) return false;
+    } else if (!CheckInputOperand(operand, "image")) {
+      return false;
     } else if (::stat(operand.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       std::cerr << "kdl: " << operand << ": no such image file, raw image or drive" << std::endl;
       return false;

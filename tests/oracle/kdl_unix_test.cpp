@@ -254,8 +254,12 @@ TEST_F(KdlUnix, AnInputThatIsNotARegularFileIsRefusedAtOnce) {
     }
     const auto added = Kdl("add " + std::string(n.name) + " D.KDL");
     EXPECT_EQ(added.status, 1) << added.output;
+    const auto source = Kdl("add S.KDZ " + std::string(n.name));
+    EXPECT_EQ(source.status, 1) << source.output;
+    EXPECT_NE(source.output.find(std::string(n.name) + ": " + n.kindName), std::string::npos) << source.output;
   }
   EXPECT_FALSE(fs::exists(Path("null.KDZ")));
+  EXPECT_FALSE(fs::exists(Path("S.KDZ")));
   EXPECT_FALSE(fs::exists(Path("out")));
 }
 
