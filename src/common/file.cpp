@@ -94,15 +94,22 @@ int64_t File::ReadAt(uint64_t offset, void* data, size_t size) const {
 }
 
 int64_t File::WriteAt(uint64_t offset, const void* data, size_t size) {
+  return static_cast<int64_t>(WriteAllAt(fd_, offset, data, size));
+}
+
+size_t WriteAllAt(int fd, uint64_t offset, const void* data, size_t size) {
   size_t done = 0;
   const auto* p = static_cast<const uint8_t*>(data);
   while (done < size) {
-    ssize_t n = ::pwrite(fd_, p + done, size - done, static_cast<off_t>(offset + done));
+    const ssize_t n = ::pwrite(fd, p + done, size - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      break;
+    }
     done += static_cast<size_t>(n);
   }
-  return static_cast<int64_t>(done);
+  return done;
 }
 
 int64_t File::Size() const {

@@ -48,6 +48,10 @@ class File {
   int fd_ = -1;
 };
 
+// Writes all `size` bytes at `offset` of the descriptor `fd`, going on after short writes and interruptions;
+// returns the bytes written (less than `size` after an error, with errno telling why).
+size_t WriteAllAt(int fd, uint64_t offset, const void* data, size_t size);
+
 // What kind of file a mode describes, for messages: "a regular file", "a directory", "a FIFO", "a character
 // device", "a block device", "a socket", "a symbolic link".
 const char* FileKindName(mode_t mode);

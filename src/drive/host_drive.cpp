@@ -133,14 +133,7 @@ class BlockDevice : public SectorDevice {
     return true;
   }
   bool WriteFull(uint64_t offset, const uint8_t* data, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pwrite(fd_, data + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAllAt(fd_, offset, data, length) == length;
   }
 
   int fd_;

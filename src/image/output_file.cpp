@@ -57,17 +57,6 @@ long PidOfPart(std::string_view middle) {
 
 bool ProcessRuns(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
 
-bool WriteAllAt(int fd, uint64_t offset, const uint8_t* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
   size_t done = 0;
   while (done < size) {
@@ -86,8 +75,9 @@ bool CopyContents(const File& from, int to, bool positioned) {
     const int64_t n = from.ReadAt(at, piece.data(), piece.size());
     if (n < 0) return false;
     if (n == 0) return true;
-    const bool ok = positioned ? WriteAllAt(to, at, piece.data(), static_cast<size_t>(n))
-                               : WriteAll(to, piece.data(), static_cast<size_t>(n));
+    const auto length = static_cast<size_t>(n);
+    const bool ok =
+        positioned ? WriteAllAt(to, at, piece.data(), length) == length : WriteAll(to, piece.data(), length);
     if (!ok) return false;
     at += static_cast<uint64_t>(n);
   }
