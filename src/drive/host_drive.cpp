@@ -220,6 +220,11 @@ std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWr
   }
   if (::stat(path.c_str(), &st) != 0) return nullptr;
   if (S_ISREG(st.st_mode)) {
+    // A file without write bits is a write-protected disk, also for a user whom permissions do not stop.
+    if (forWriting && IsWriteProtected(path, st)) {
+      errno = EROFS;
+      return nullptr;
+    }
     File file;
     if (!file.Open(path, forWriting ? File::Mode::kReadWrite : File::Mode::kRead)) return nullptr;
     return std::make_unique<FileDevice>(std::move(file));

@@ -22,7 +22,11 @@ int32_t WriteUnits(ImageState& state, DriveLayer& drives, int32_t driveNumber) {
   const KdlHeader& h = state.header;
   const MediaGeometry& g = h.geometry;
   if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders - 1);
-  drives.OpenDrive(kDriveModeWrite, driveNumber - 1);
+  // A disk that is write-protected, or a device that cannot be written, is named with the reason.
+  if (drives.OpenDrive(kDriveModeWrite, driveNumber - 1) != 0 && !drives.OpenFailure().empty()) {
+    state.ShowImageError(drives.OpenFailure());
+    return -1;
+  }
   int32_t first = 0;
   for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
     ShowProgress(prompter, i, Format(kRestoring, i, g.cylinders - 1));

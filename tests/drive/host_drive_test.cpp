@@ -92,6 +92,14 @@ TEST(HostDrive, ADeviceThatCannotBeOpenedIsNamedInTheReason) {
   }
   EXPECT_EQ(DeviceOpenFailureText("/dev/fd0", ENOMEDIUM), "");
   EXPECT_EQ(DeviceOpenFailureText("/dev/fd0", EBUSY), "ドライブのデバイス /dev/fd0 は使用中です");
+  // A disk-image file without write bits is a write-protected disk: it is read, never written.
+  const std::string locked = (dir / "locked.img").string();
+  WriteFile(locked, std::vector<uint8_t>(512, 0));
+  ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+  HostDrives protectedDrive({locked});
+  EXPECT_TRUE(protectedDrive.Open(0, false));
+  EXPECT_FALSE(protectedDrive.Open(0, true));
+  EXPECT_EQ(protectedDrive.WhyNotOpen(0), locked + " のディスクは書き込み禁止です");
   // The layer keeps the reason of its last open, and forgets it once a drive opens.
   WriteFile(dir / "disk.img", std::vector<uint8_t>(512, 0));
   HostDrives mixed({missing, (dir / "disk.img").string()});

@@ -256,7 +256,8 @@ TEST_F(KdlUnix, AnInputThatIsNotARegularFileIsRefusedAtOnce) {
     EXPECT_EQ(added.status, 1) << added.output;
     const auto source = Kdl("add S.KDZ " + std::string(n.name));
     EXPECT_EQ(source.status, 1) << source.output;
-    EXPECT_NE(source.output.find(std::string(n.name) + ": " + n.kindName), std::string::npos) << source.output;
+    EXPECT_NE(source.output.find(std::string(n.name) + ": " + n.kindName), std::string::npos)
+        << source.output;
   }
   EXPECT_FALSE(fs::exists(Path("null.KDZ")));
   EXPECT_FALSE(fs::exists(Path("S.KDZ")));
@@ -312,6 +313,18 @@ TEST_F(KdlUnix, AWriteProtectedTargetIsReplacedOnlyByAPerson) {
     EXPECT_NE(r.output.find("書き込み禁止"), std::string::npos) << r.output;
     EXPECT_EQ(ReadFile(Path(run.target)), kept);
   }
+  // A disk-image file without write bits, as a drive, is a write-protected disk.
+  ASSERT_EQ(RunCommand("cd " + ShellQuote(dir_.path().string()) +
+                       " && mkfs.fat -C -F 12 -M 0xF0 -g 2/18 lockeddisk.img 1440 >/dev/null && chmod 0444 "
+                       "lockeddisk.img")
+                .status,
+            0);
+  const std::vector<uint8_t> blank = ReadFile(Path("lockeddisk.img"));
+  const auto restored = Kdl("--yes restore D.KDL lockeddisk.img");
+  EXPECT_EQ(restored.status, 1) << restored.output;
+  EXPECT_NE(restored.output.find("lockeddisk.img のディスクは書き込み禁止です"), std::string::npos)
+      << restored.output;
+  EXPECT_EQ(ReadFile(Path("lockeddisk.img")), blank);
   // A person says yes on the terminal, whatever --yes says.
   PtyRun person(dir_.path(), {"--yes", "raw", "D.KDL", "locked.img"}, {.terminalInput = true});
   ASSERT_TRUE(person.AwaitText("書き込み禁止です。上書きしますか？ [y/N]"));
