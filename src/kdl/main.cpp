@@ -83,6 +83,20 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
     if (yes && no) throw CLI::ValidationError("--yes and --no exclude each other");
   } catch (const CLI::ParseError& e) {
+    // A mistyped command reads as a missing one to the parser; name the word instead.
+    if (app.get_subcommands().empty()) {
+      for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word.empty() || word[0] == '-') continue;
+        const bool known =
+            !app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(word); }).empty();
+        if (!known) {
+          std::cerr << "kdl: " << word << ": no such command (kdl --help lists them)" << std::endl;
+          return kdlcli::kExitUsage;
+        }
+        break;
+      }
+    }
     return app.exit(e) == 0 ? kdlcli::kExitOk : kdlcli::kExitUsage;
   }
 
