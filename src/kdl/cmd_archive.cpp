@@ -90,6 +90,7 @@ struct OpenedDrive {
 };
 
 std::unique_ptr<OpenedDrive> ResolveDrive(Session& s, const std::string& operand, bool sectorRetry = false) {
+  if (!CheckDriveFile(operand)) return nullptr;
   const kdl::DriveSettings settings = LoadDriveSettings();
   std::string error;
   const auto resolved = kdl::ResolveDriveOperand(operand, settings, error);
@@ -123,8 +124,14 @@ bool ClassifySources(Session& s, const std::vector<std::string>& operands, std::
     } else if (::stat(operand.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       std::cerr << "kdl: " << operand << ": no such image file, raw image or drive" << std::endl;
       return false;
+    } else if (const StoredKind stored = StoredKindOf(operand); stored == StoredKind::kArchive) {
+      std::cerr << "kdl: " << operand << " is a .KDZ archive, not an image to add; cut one of its images out "
+                << "first (kdl extract " << operand << " N IMAGE.KDL)" << std::endl;
+      return false;
     } else {
-      source.kind = HasKdlExtension(operand) ? Source::kImageFile : Source::kRawFile;
+      // A .KDL image is known by its contents as well as by its name.
+      source.kind =
+          HasKdlExtension(operand) || stored == StoredKind::kImage ? Source::kImageFile : Source::kRawFile;
     }
     sources.push_back(std::move(source));
   }

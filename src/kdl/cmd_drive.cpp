@@ -30,6 +30,7 @@ std::unique_ptr<DriveHandle> OpenDriveOperand(Session& s, const std::string& ope
   kdl::IniFile ini;
   ini.Load(kdl::SettingsFilePath());
   const kdl::DriveSettings settings = kdl::DriveSettingsFromIni(ini);
+  if (!CheckDriveFile(operand)) return nullptr;
   std::string error;
   const std::optional<kdl::DriveOperand> resolved = kdl::ResolveDriveOperand(operand, settings, error);
   if (!resolved) {

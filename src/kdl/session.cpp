@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <iostream>
 
+#include "archive/archive_format.h"
 #include "common/file.h"
 #include "common/sjis.h"
+#include "image/kdl_format.h"
 #include "image/output_file.h"
 #include "kdl/commands_archive.h"
 
@@ -21,19 +23,18 @@ Session::Session(std::optional<bool> preset) : prompter(preset), image(work), ar
 
 bool HasKdlExtension(const std::string& path) { return kdl::HasKdlExtension(path); }
 
-namespace {
-
-constexpr std::string_view kArchiveMagic = "KDZ_FILE";
-
-// True when the regular file `path` begins as an archive does.
-bool LooksLikeArchive(const std::string& path) {
+StoredKind StoredKindOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return StoredKind::kOther;
   kdl::File file;
   char magic[8] = {};
-  return file.Open(path, kdl::File::Mode::kRead) && file.ReadAt(0, magic, sizeof magic) == sizeof magic &&
-         std::string_view(magic, sizeof magic) == kArchiveMagic;
+  if (!file.Open(path, kdl::File::Mode::kRead) || file.ReadAt(0, magic, sizeof magic) != sizeof magic)
+    return StoredKind::kOther;
+  const std::string_view text(magic, sizeof magic);
+  if (text == kdl::kArchiveMagic) return StoredKind::kArchive;
+  if (text == kdl::kKdlMagic) return StoredKind::kImage;
+  return StoredKind::kOther;
 }
-
-}  // namespace
 
 bool CheckInputOperand(const std::string& operand, const char* what) {
   struct stat st {};
@@ -65,12 +66,23 @@ bool CheckOutputOperand(const std::string& operand) {
   return false;
 }
 
+bool CheckDriveFile(const std::string& operand) {
+  const StoredKind stored = StoredKindOf(operand);
+  if (stored == StoredKind::kOther) return true;
+  std::cerr << "kdl: " << operand << " is "
+            << (stored == StoredKind::kArchive ? "a .KDZ archive" : "a .KDL image")
+            << ", not a disk; a drive is a letter (A:), a block device or a raw disk image file";
+  if (stored == StoredKind::kImage) std::cerr << " (kdl raw " << operand << " OUTPUT writes one out of it)";
+  std::cerr << std::endl;
+  return false;
+}
+
 bool OpenImageOperand(Session& s, const std::string& operand) {
   bool handled = false;
   const bool inArchive = OpenArchiveImageOperand(s, operand, handled);
   if (handled) return inArchive;
   if (!CheckInputOperand(operand, "image")) return false;
-  if (LooksLikeArchive(operand)) {
+  if (StoredKindOf(operand) == StoredKind::kArchive) {
     std::cerr << "kdl: " << operand << " is a .KDZ archive, not an image; name one of its images as "
               << operand << ":N (kdl list " << operand << " shows them)" << std::endl;
     return false;

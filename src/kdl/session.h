@@ -46,6 +46,13 @@ bool CheckInputOperand(const std::string& operand, const char* what);
 // an existing directory, device, FIFO or socket (a disk is written with `kdl restore`, never by replacing its
 // device node). False after a message.
 bool CheckOutputOperand(const std::string& operand);
+// What a regular file holds by its first bytes: an archive, a .KDL image, or anything else (a raw disk image,
+// or no regular file at all).
+enum class StoredKind { kArchive, kImage, kOther };
+StoredKind StoredKindOf(const std::string& path);
+// Refuses a DRIVE operand that is a .KDL image or a .KDZ archive (a drive given as a file must hold a raw
+// disk image). False after a message.
+bool CheckDriveFile(const std::string& operand);
 
 // Text from a disk made safe for a terminal: control characters (a long name may hold an escape sequence)
 // become "?"; line breaks stay when `keepNewlines`.

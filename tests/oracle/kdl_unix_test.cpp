@@ -475,6 +475,37 @@ TEST_F(KdlUnix, OperandsAreCheckedFirstAndEachFailureSaysWhy) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("A.KDZ:N"), std::string::npos) << r.output;
   EXPECT_EQ(r.output.find("サポートしていないディスクです"), std::string::npos);
+  // An image or archive named where a drive, or an image to add, is meant says what it is; nothing is made.
+  const struct {
+    std::string args;
+    int status;
+    std::string says;
+    const char* made;
+  } misplaced[] = {
+      {"--yes create D.KDL made.KDL", 1, "D.KDL is a .KDL image, not a disk", "made.KDL"},
+      {"--yes create A.KDZ made.img", 1, "A.KDZ is a .KDZ archive, not a disk", "made.img"},
+      {"--yes restore D.KDL A.KDZ", 1, "A.KDZ is a .KDZ archive, not a disk", nullptr},
+      {"--yes restore A.KDZ D.KDL", 1, "D.KDL is a .KDL image, not a disk", nullptr},
+      {"add made.KDZ A.KDZ", 1, "A.KDZ is a .KDZ archive, not an image to add", "made.KDZ"},
+      {"--yes bogus D.KDL", 2, "bogus: no such command", nullptr},
+  };
+  const std::vector<uint8_t> image = ReadFile(Path("D.KDL")), box = ReadFile(Path("A.KDZ"));
+  for (const auto& m : misplaced) {
+    r = Kdl(m.args);
+    EXPECT_EQ(r.status, m.status) << m.args << ": " << r.output;
+    EXPECT_NE(r.output.find(m.says), std::string::npos) << m.args << ": " << r.output;
+    if (m.made != nullptr) {
+      EXPECT_FALSE(fs::exists(Path(m.made))) << m.args;
+    }
+  }
+  EXPECT_EQ(ReadFile(Path("D.KDL")), image);
+  EXPECT_EQ(ReadFile(Path("A.KDZ")), box);
+  // A .KDL image is known by its contents when it carries another name.
+  fs::copy_file(Path("D.KDL"), Path("D.bin"));
+  ASSERT_EQ(Kdl("add B.KDZ D.bin").status, 0);
+  ASSERT_EQ(Kdl("extract B.KDZ 1 fromB.KDL").status, 0);
+  ASSERT_EQ(Kdl("extract A.KDZ 1 fromA.KDL").status, 0);
+  EXPECT_EQ(ReadFile(Path("fromB.KDL")), ReadFile(Path("fromA.KDL")));
   // A label line is one line of text.
   r = Kdl("labels D.KDL -l " + ShellQuote("one\ntwo"));
   EXPECT_EQ(r.status, 2);
