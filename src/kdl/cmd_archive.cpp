@@ -331,7 +331,14 @@ bool OpenArchiveImageOperand(Session& s, const std::string& operand, bool& handl
   std::error_code ec;
   if (!fs::is_regular_file(archivePath, ec)) return false;
   const std::optional<EntryRef> ref = ParseEntryRef(operand.substr(colon + 1));
-  if (!ref) return false;
+  if (!ref) {
+    // An archive with a suffix that names none of its images, and no file of the whole name.
+    if (StoredKindOf(archivePath) != StoredKind::kArchive || fs::exists(operand, ec)) return false;
+    handled = true;
+    std::cerr << "kdl: " << operand << ": \"" << operand.substr(colon + 1)
+              << "\" is neither an image number (from 1) nor DISKn of " << archivePath << std::endl;
+    return false;
+  }
   handled = true;
   s.archiveImageOpen = false;
   if (!OpenArchiveFile(s, s.archive, archivePath) || !PositionOn(s.archive, *ref)) return false;
