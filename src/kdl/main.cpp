@@ -1,6 +1,7 @@
 // `kdl`: the command line over the same core as the window program.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <set>
 
 #include "kdl/commands.h"
 #include "kdl/commands_archive.h"
@@ -69,6 +70,20 @@ int main(int argc, char** argv) {
   const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
   const kdlcli::ArchiveCommands archive = kdlcli::AddArchiveCommands(app);
   const kdlcli::EditCommands edit = kdlcli::AddEditCommands(app);
+  // A file, folder, drive or image number is never named by an empty word (a label line or a path inside an
+  // image may be empty).
+  const CLI::Validator named(
+      [](std::string& value) {
+        return value.empty() ? std::string("an empty name names nothing") : std::string();
+      },
+      "", "NAME");
+  for (CLI::App* sub : app.get_subcommands({})) {
+    for (CLI::Option* option : sub->get_options()) {
+      static const std::set<std::string> kNames = {"IMAGE",  "ARCHIVE", "DRIVE", "TARGET",
+                                                   "OUTPUT", "SOURCE",  "N",     "to"};
+      if (kNames.count(option->get_single_name()) != 0) option->check(named);
+    }
+  }
   // For the build: the reference part of the manual page, from these very definitions. Not shown in --help.
   app.add_flag_callback(
          "--manual-reference",

@@ -488,6 +488,8 @@ TEST_F(KdlUnix, OperandsAreCheckedFirstAndEachFailureSaysWhy) {
       {"--yes restore A.KDZ D.KDL", 1, "D.KDL is a .KDL image, not a disk", nullptr},
       {"add made.KDZ A.KDZ", 1, "A.KDZ is a .KDZ archive, not an image to add", "made.KDZ"},
       {"--yes bogus D.KDL", 2, "bogus: no such command", nullptr},
+      {"--yes extract A.KDZ 1 ''", 2, "OUTPUT: an empty name names nothing", ".KDL"},
+      {"--yes copy D.KDL --to ''", 2, "--to: an empty name names nothing", nullptr},
       {"ls A.KDZ:DISK", 1, "A.KDZ:DISK: \"DISK\" is neither an image number (from 1) nor DISKn of A.KDZ",
        nullptr},
   };
