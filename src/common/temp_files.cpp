@@ -2,11 +2,15 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <filesystem>
 
 namespace kdl {
 namespace {
@@ -103,5 +107,30 @@ void InstallTemporaryFileCleanup() {
 }
 
 void CleanUpAndResend(int signal) { OnTerminatingSignal(signal, nullptr, nullptr); }
+
+bool ProcessRuns(long pid) { return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM); }
+
+int RemoveStaleTemporaryFolders(const std::string& parent, const std::string& prefix) {
+  namespace fs = std::filesystem;
+  const std::string start = prefix + "-";
+  std::error_code ec;
+  int removed = 0;
+  for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(start)) continue;
+    // "PID-XXXXXX": the id in digits, a dash, six characters of mkdtemp.
+    const std::string_view rest = std::string_view(name).substr(start.size());
+    const size_t dash = rest.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 9 || rest.size() - dash - 1 != 6) continue;
+    long pid = 0;
+    const auto parsed = std::from_chars(rest.data(), rest.data() + dash, pid);
+    if (parsed.ec != std::errc() || parsed.ptr != rest.data() + dash || ProcessRuns(pid)) continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) continue;
+    std::error_code removeError;
+    if (fs::remove_all(it->path(), removeError) > 0 && !removeError) ++removed;
+  }
+  return removed;
+}
 
 }  // namespace kdl

@@ -27,4 +27,12 @@ void InstallTemporaryFileCleanup(int signal);
 // before InstallTemporaryFileCleanup and raises it again.
 void CleanUpAndResend(int signal);
 
+// True while a process of that id exists (also one this process may not signal).
+bool ProcessRuns(long pid);
+
+// Removes, with their contents, the folders "PREFIX-PID-XXXXXX" in `parent` (a private temporary folder of
+// process PID, as mkdtemp or QTemporaryDir make it) that this user owns and whose process no longer runs:
+// what a killed run left behind. Returns how many were removed.
+int RemoveStaleTemporaryFolders(const std::string& parent, const std::string& prefix);
+
 }  // namespace kdl

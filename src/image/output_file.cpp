@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -54,8 +53,6 @@ long PidOfPart(std::string_view middle) {
   }
   return std::stol(std::string(middle.substr(0, dash)));
 }
-
-bool ProcessRuns(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
 
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
   size_t done = 0;
