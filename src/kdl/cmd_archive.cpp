@@ -54,9 +54,23 @@ std::optional<EntryRef> ParseEntryRef(const std::string& text) {
   return std::nullopt;
 }
 
+// True, after a message, when `path` is no file but ARCHIVE.KDZ:N, an image inside an archive, where a
+// command takes an archive.
+bool NamesArchiveImage(const std::string& path) {
+  std::error_code ec;
+  const size_t colon = path.rfind(':');
+  if (colon == std::string::npos || fs::exists(path, ec) ||
+      StoredKindOf(path.substr(0, colon)) != StoredKind::kArchive)
+    return false;
+  std::cerr << "kdl: " << path << " names an image inside " << path.substr(0, colon)
+            << "; this command takes the archive itself" << std::endl;
+  return true;
+}
+
 // Opens `path` as the session's archive; says so when the file is there but is no archive.
 bool OpenArchiveFile(Session& s, kdl::ArchiveState& archive, const std::string& path) {
   if (!CheckInputOperand(path, "archive")) return false;
+  if (NamesArchiveImage(path)) return false;
   const int before = s.prompter.errorsShown();
   if (kdl::OpenArchive(archive, path) >= 0) return true;
   if (s.prompter.errorsShown() == before) std::cerr << "kdl: " << path << ": not a .KDZ archive" << std::endl;
@@ -188,7 +202,7 @@ int CmdAdd(Session& s, const AddOptions& o) {
   for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kdl::kArchiveLabelLength);
   // A device or FIFO named as the archive is refused before the naming rule could turn it into a new file
   // beside it ("/dev/null" -> "/dev/null.KDZ").
-  if (!CheckInputOperand(o.archive, "archive")) return kExitFailed;
+  if (!CheckInputOperand(o.archive, "archive") || NamesArchiveImage(o.archive)) return kExitFailed;
   const std::string path = kdl::WithArchiveExtension(o.archive);
   if (path != o.archive && !CheckInputOperand(path, "archive")) return kExitFailed;
   std::error_code ec;
