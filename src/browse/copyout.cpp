@@ -15,6 +15,7 @@
 #include "browse/dir_list.h"
 #include "browse/fat.h"
 #include "browse/host_names.h"
+#include "common/temp_files.h"
 #include "common/text_format.h"
 #include "image/output_file.h"
 
@@ -239,8 +240,14 @@ int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, co
       const std::string text = "ファイル " + targetText + " がオープンできません。\nコピーを続けますか";
       result = job.prompter().Ask(kCopyCaption, text, Buttons::kYesNo, Icon::kStop) == Answer::kYes ? 0 : -1;
     } else {
+      // A run ended by a signal while the file is written removes it: a file cut short at a cluster
+      // boundary would pass for a complete copy.
+      std::error_code ec;
+      const fs::path absolute = fs::absolute(dir.path / name, ec);
+      const int slot = RegisterTemporaryFile(ec ? (dir.path / name).string() : absolute.string());
       bool complete = true;
       result = WriteClusters(job, entry, fd.get(), targetText, complete);
+      UnregisterTemporaryFile(slot);
       if (result == 0 && complete) ApplyEntryMetadata(fd.get(), entry);
       // Closing is where some file systems report a failed write.
       if (!fd.Reset() && result == 0) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
@@ -17,6 +19,7 @@
 
 #include "browse/dir_list.h"
 #include "browse/fat.h"
+#include "common/temp_files.h"
 #include "support/image_builder.h"
 #include "support/scripted_prompter.h"
 #include "support/test_support.h"
@@ -364,6 +367,33 @@ TEST_F(CopyOutTest, FailedWriteStopsAndKeepsThePartialFile) {
   EXPECT_EQ(prompter_.Texts(), std::vector<std::string>{"ファイル " + (out_ / "BIG.BIN").string() +
                                                         " 出力エラーが発生しました"});
   EXPECT_EQ(fs::file_size(out_ / "BIG.BIN"), 1500u);
+}
+
+// Regression: a run killed while a file was copied out left it cut short at a cluster boundary, looking
+// complete. A terminating signal now removes the file being written; the files before it stay.
+TEST_F(CopyOutTest, ASignalWhileAFileIsWrittenRemovesThatFile) {
+  disk_.AddFile(kRoot, "FIRST   TXT", Bytes("done before"));
+  disk_.AddFile(kRoot, "BIG     BIN", kdltest::NoiseBytes(6000));
+  Open();
+  // The progress of the second cluster of BIG.BIN is where the signal comes.
+  struct Killing : kdltest::ScriptedPrompter {
+    void SetProgress(int position) override {
+      if (position > 0) ::raise(SIGTERM);
+    }
+  } killing;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    InstallTemporaryFileCleanup();
+    work_.prompter = &killing;
+    CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(Names(out_), std::set<std::string>{"FIRST.TXT"});
 }
 
 TEST_F(CopyOutTest, SelectionCopiesSelectedItemsAndStopsWhenTold) {
