@@ -138,6 +138,14 @@ bool IsWriteProtected(const std::string& path, const struct stat& st) {
          ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
+bool OpenForChange(File& file, const std::string& path, bool& readOnly) {
+  struct stat st {};
+  readOnly = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && IsWriteProtected(path, st);
+  if (!readOnly && file.Open(path, File::Mode::kReadWrite)) return true;
+  readOnly = true;
+  return file.Open(path, File::Mode::kRead);
+}
+
 std::string TemporaryFolder() {
   const char* tmp = std::getenv("TMPDIR");
   struct stat st {};

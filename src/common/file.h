@@ -60,6 +60,11 @@ const char* FileKindName(mode_t mode);
 // write bit at all (read-only, even for root), or this process may not write it.
 bool IsWriteProtected(const std::string& path, const struct stat& st);
 
+// Opens the existing file `path` for reading and writing, or for reading alone when it is write-protected
+// (IsWriteProtected: a file without write bits stays unchanged also for a user whom permissions do not stop)
+// or cannot be written. False when it cannot be opened at all; `readOnly` tells which way it was opened.
+bool OpenForChange(File& file, const std::string& path, bool& readOnly);
+
 // The folder for temporary files: $TMPDIR when it names a folder, else /tmp.
 std::string TemporaryFolder();
 

@@ -211,6 +211,10 @@ int CmdAdd(Session& s, const AddOptions& o) {
     throw UsageError{"-l labels a new archive; change the labels of " + path + " with kdl labels"};
   std::vector<Source> sources;
   if (!ClassifySources(s, o.sources, sources)) return kExitFailed;
+  // A write-protected archive is made anew only when a person says so.
+  if (o.fresh && kdl::ExamineTarget(path) == kdl::TargetKind::kWriteProtected &&
+      !kdl::ConfirmReplace(&s.prompter, "KDZ Form", path, {}))
+    return kExitFailed;
 
   StopCooperatively();
   s.work.compress = !o.noCompress;

@@ -313,6 +313,26 @@ TEST_F(KdlUnix, AWriteProtectedTargetIsReplacedOnlyByAPerson) {
     EXPECT_NE(r.output.find("書き込み禁止"), std::string::npos) << r.output;
     EXPECT_EQ(ReadFile(Path(run.target)), kept);
   }
+  // Images and archives without write bits are not changed in place either.
+  ASSERT_EQ(Kdl("add L.KDZ D.KDL").status, 0);
+  fs::copy_file(Path("D.KDL"), Path("L.KDL"));
+  fs::permissions(Path("L.KDL"), fs::perms::owner_read);
+  fs::permissions(Path("L.KDZ"), fs::perms::owner_read);
+  const std::vector<uint8_t> image = ReadFile(Path("L.KDL")), box = ReadFile(Path("L.KDZ"));
+  const struct {
+    const char* args;
+    const char* says;
+  } inPlace[] = {{"--yes labels L.KDL -l changed", "L.KDL is write-protected"},
+                 {"--yes labels L.KDZ -l changed", "書き込み禁止"},
+                 {"--yes add L.KDZ D.KDL", "書き込み禁止"},
+                 {"--yes add --new L.KDZ D.KDL", "L.KDZ は書き込み禁止です。上書きしますか？"}};
+  for (const auto& run : inPlace) {
+    const auto r = Kdl(run.args);
+    EXPECT_EQ(r.status, 1) << run.args << ": " << r.output;
+    EXPECT_NE(r.output.find(run.says), std::string::npos) << run.args << ": " << r.output;
+  }
+  EXPECT_EQ(ReadFile(Path("L.KDL")), image);
+  EXPECT_EQ(ReadFile(Path("L.KDZ")), box);
   // A disk-image file without write bits, as a drive, is a write-protected disk.
   ASSERT_EQ(RunCommand("cd " + ShellQuote(dir_.path().string()) +
                        " && mkfs.fat -C -F 12 -M 0xF0 -g 2/18 lockeddisk.img 1440 >/dev/null && chmod 0444 "
