@@ -10,6 +10,7 @@ packages=(
   mtools dosfstools lhasa jlha-utils time python3
   qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth
   qt6-translations-l10n shared-mime-info openbox x11-utils
+  pandoc help2man bash-completion dpkg-dev fakeroot lintian
 )
 
 missing=()

@@ -65,13 +65,9 @@ int32_t OpenArchive(ArchiveState& archive, const std::string& path) {
   const std::string name = WithArchiveExtension(path);
   ImageWork& work = archive.work();
   File& file = archive.file();
-  work.readOnly = false;
-  if (!file.Open(name, File::Mode::kReadWrite)) {
-    if (!file.Open(name, File::Mode::kRead)) {
-      ShowArchiveError(archive, Format(kCannotOpen, path.c_str()));
-      return -1;
-    }
-    work.readOnly = true;
+  if (!OpenForChange(file, name, work.readOnly)) {
+    ShowArchiveError(archive, Format(kCannotOpen, path.c_str()));
+    return -1;
   }
   std::array<uint8_t, kArchiveHeaderSize> bytes{};
   std::optional<ArchiveHeader> header;

@@ -129,7 +129,7 @@ bool WriteArchiveHeader(ArchiveState& archive);
 
 // One 80-column line of the archive list (Shift-JIS bytes): name, media name, date and time, and the first
 // label line or the volume label. `imageHeader` is the first bytes of the image (up to 256; missing bytes
-// count as zero).
+// count as zero). Control bytes in the name show as "?".
 std::string FormatEntryLine(const ArchiveEntry& entry, ByteView imageHeader);
 // Calls `line` with the list line of every entry, at most the header's count and stopping at the terminator.
 // The number of lines, or -1 when the chain breaks or does not end where the count says (after a message; the
@@ -145,8 +145,9 @@ int32_t ShowArchiveSummary(ArchiveState& archive, const std::string& path, int32
 // lock; the rest of the file is not touched. Sets list changed. 0, or -1 after a message.
 int32_t WriteArchiveLabels(ArchiveState& archive, const std::string& path, int32_t flags,
                            const std::array<std::string, kArchiveLabelCount>& texts);
-// Cuts image `index` (from 0) out of the open archive into `output`, stamped with the entry's date and time.
-// The number of bytes written, or -1 after a message (a partial output file is removed).
+// Cuts image `index` (from 0) out of the open archive into `output` ("-": standard output), stamped with the
+// entry's date and time. The output is written whole before it replaces an earlier file; a write-protected
+// one is replaced only on a person's Yes. The number of bytes written, or -1 after a message.
 int64_t ExtractEntry(ArchiveState& archive, const std::string& output, int32_t index);
 
 // The report of the whole archive (kOpenArchiveFirst opens archive.path): a first line about the archive

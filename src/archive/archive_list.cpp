@@ -35,7 +35,12 @@ std::string FormatEntryLine(const ArchiveEntry& entry, ByteView imageHeader) {
   const ByteView head(h.data(), h.size());
 
   std::string line(kLineWidth, ' ');
-  for (size_t i = 0; i < kEntryNameLength && entry.name[i] != '.'; ++i) line[i] = entry.name[i];
+  // A name byte that prints as nothing (a damaged or crafted record) shows as "?": the line never starts
+  // blank or ends at the name.
+  for (size_t i = 0; i < kEntryNameLength && entry.name[i] != '.'; ++i) {
+    const auto b = static_cast<uint8_t>(entry.name[i]);
+    line[i] = b < 0x20 || b == 0x7F ? '?' : entry.name[i];
+  }
   const int16_t mediaType = head.I16(kdl_header::kMediaType);
   Place(line, kMediaColumn, MediaName(mediaType));
   Place(line, kDateColumn, DateText(entry.time, entry.date));

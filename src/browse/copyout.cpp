@@ -15,7 +15,9 @@
 #include "browse/dir_list.h"
 #include "browse/fat.h"
 #include "browse/host_names.h"
+#include "common/temp_files.h"
 #include "common/text_format.h"
+#include "image/output_file.h"
 
 namespace kdl {
 namespace {
@@ -83,14 +85,28 @@ UniqueFd OpenOrMakeDirectory(int parent, const std::string& name) {
   return UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Creates or empties `name` under `dir` for writing. Only a regular file with a write bit is replaced: no
-// symbolic link is followed, no device or pipe is opened, and a read-only file stays as it is.
-UniqueFd CreateHostFile(int dir, const std::string& name) {
+// True for an existing host file that must not be written over without a person's say: it has no write bit
+// (read-only, whoever runs the copy), or this process may not write it.
+bool IsProtectedHostFile(int dir, const std::string& name, const struct stat& st) {
+  return S_ISREG(st.st_mode) &&
+         ((st.st_mode & kWriteBits) == 0 || faccessat(dir, name.c_str(), W_OK, AT_EACCESS) != 0);
+}
+
+// Creates or empties `name` under `dir` for writing. Only a regular file is replaced: no symbolic link is
+// followed, no device or pipe is opened; a write-protected file only with `unprotect` (the user confirmed),
+// and then it is given its owner's write bit first.
+UniqueFd CreateHostFile(int dir, const std::string& name, bool unprotect) {
   if (dir < 0) return UniqueFd();
   struct stat st {};
-  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      (!S_ISREG(st.st_mode) || (st.st_mode & kWriteBits) == 0))
-    return UniqueFd();
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(st.st_mode)) return UniqueFd();
+    if (IsProtectedHostFile(dir, name, st)) {
+      if (!unprotect) return UniqueFd();
+      const UniqueFd existing(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+      if (existing.get() < 0 || fchmod(existing.get(), (st.st_mode & 07777) | S_IWUSR) != 0)
+        return UniqueFd();
+    }
+  }
   UniqueFd fd(openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
   if (fd.get() < 0) return fd;
   // Checked again on the open file: the name may have been swapped since the look above.
@@ -289,17 +305,29 @@ int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, co
 
   int32_t result = 0;
   struct stat existing {};
-  const bool replace = job.policy == OverwritePolicy::kAll || dir.fd < 0 ||
-                       fstatat(dir.fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
-                       ShouldReplace(job, dir.fd, name, existing, entry);
+  const bool exists = dir.fd >= 0 && fstatat(dir.fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  bool replace = job.policy == OverwritePolicy::kAll || !exists || ShouldReplace(job, dir.fd, name, existing, entry);
+  // A write-protected file is the user's own "keep this": only a person can say to replace it.
+  const bool unprotect = replace && exists && IsProtectedHostFile(dir.fd, name, existing);
+  if (unprotect) {
+    replace = job.prompter().AskInPerson(kCopyCaption, Format(kWriteProtectedQuestion, targetText.c_str()),
+                                         Buttons::kYesNo, Icon::kExclamation) == Answer::kYes;
+  }
   if (replace) {
-    UniqueFd fd = CreateHostFile(dir.fd, name);
+    UniqueFd fd = CreateHostFile(dir.fd, name, unprotect);
     if (fd.get() < 0) {
       const std::string text = "ファイル " + targetText + " がオープンできません。\nコピーを続けますか";
       result = job.prompter().Ask(kCopyCaption, text, Buttons::kYesNo, Icon::kStop) == Answer::kYes ? 0 : -1;
     } else {
+      // A run ended by a signal while the file is written removes it: a file cut short at a cluster
+      // boundary would pass for a complete copy. A copy that ends with damage is kept (partial data is worth
+      // keeping) and marked.
+      std::error_code ec;
+      const fs::path absolute = fs::absolute(dir.path / name, ec);
+      const int slot = RegisterTemporaryFile(ec ? (dir.path / name).string() : absolute.string());
       CopyDamage damage;
       result = WriteClusters(job, entry, fd.get(), targetText, damage);
+      UnregisterTemporaryFile(slot);
       if (result == 0 && !damage.Any()) ApplyEntryMetadata(fd.get(), entry);
       if (result == 0 && damage.Any()) {
         // The partial copy stays (it may be all there is of the file), marked and told by name (a broken

@@ -4,8 +4,9 @@
 // attribute byte is the plain archive bit 0x20, its attributes: read-only clears every write bit of the host
 // file, and the whole attribute byte is kept as one byte in the extended attribute "user.dos.attrib" where
 // the file system has extended attributes (a plain archive file has none). An existing host file without any
-// write bit counts as read-only and is never replaced, whoever runs the copy. Recreated folders get their
-// entry's time stamp too.
+// write bit (or that this process may not write) counts as write-protected: the overwrite policy alone never
+// replaces it; the user is asked with Prompter::AskInPerson, and only a person's Yes replaces it. Recreated
+// folders get their entry's time stamp too.
 //
 // A file whose bytes could not all be read from the image is still written (partial data is worth keeping)
 // but marked: no time stamp, never read-only, the extended attribute "user.kdl.damaged", and a message that

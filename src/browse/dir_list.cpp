@@ -45,6 +45,20 @@ int CompareBytes(std::string_view a, std::string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+// The components of a path, with "." and ".." taken as a shell takes them ("DIR/.." is the root, never the
+// ".." entry of DIR, which would be copied as a folder of that name).
+std::vector<std::string_view> ShellPathComponents(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (const std::string_view part : PathComponents(path)) {
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (part != ".") {
+      parts.push_back(part);
+    }
+  }
+  return parts;
+}
+
 }  // namespace
 
 std::vector<ListItem> ListDirectory(const DirectoryTable& table) {
@@ -144,7 +158,7 @@ const DirectoryEntry* LookupName(const DirectoryTable& table, std::string_view n
 std::optional<ResolvedPath> ResolveImagePath(ImageState& image, std::string_view path) {
   ResolvedPath r;
   r.table = image.root;
-  const std::vector<std::string_view> parts = PathComponents(path);
+  const std::vector<std::string_view> parts = ShellPathComponents(path);
   for (size_t k = 0; k < parts.size(); ++k) {
     const DirectoryEntry* e = LookupName(r.table, parts[k]);
     if (e == nullptr) return std::nullopt;

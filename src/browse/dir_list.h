@@ -65,8 +65,9 @@ struct ResolvedPath {
   size_t index = 0;                     // position of the entry in `table`
   std::string displayPath;              // "\DIR\NAME" with display names
 };
-// Resolves "/dir/file", "\DIR\FILE" or "" (the root) in the open image. Empty when a component is missing
-// or a middle component is not a directory.
+// Resolves "/dir/file", "\DIR\FILE" or "" (the root) in the open image; "." and ".." components are taken
+// as a shell takes them ("DIR/.." is the root). Empty when a component is missing or a middle component is
+// not a directory.
 std::optional<ResolvedPath> ResolveImagePath(ImageState& image, std::string_view path);
 
 }  // namespace kdl

@@ -10,7 +10,6 @@ namespace kdl::drive_text {
 
 // Errors, shown with the image caption.
 inline constexpr const char* kCannotCreate = "ファイルが作成できません";
-inline constexpr const char* kCannotOpen = "ファイルがオープンできません";
 inline constexpr const char* kWriteError = "ファイル出力エラー";
 inline constexpr const char* kDriveReadError = "Drv Read Err";
 inline constexpr const char* kFddInputError = "ＦＤＤ入力エラー";
@@ -25,6 +24,7 @@ inline constexpr const char* kRestoreDamagedRefused =
     "イメージの TRK %s が壊れているため再生しません\nディスクには何も書き込んでいません";
 inline constexpr const char* kRestoreFilled = "イメージの TRK %s は読めないため %02X で埋めて書き込みました";
 inline constexpr const char* kRawFilled = "イメージの TRK %s は読めないため %02X で埋めて出力しました";
+inline constexpr const char* kNotARegularFile = "%s は通常のファイルではありません";
 
 // Notices.
 inline constexpr const char* kStoredWholeOwnLayout =
@@ -42,6 +42,8 @@ inline constexpr const char* kRestoreDamagedAsk =
 inline constexpr const char* kVerifyDiffers = "ベリファイエラーがありました\nベリファイを続けますか";
 inline constexpr std::string_view kCaptionVerify = "ベリファイ";
 inline constexpr std::string_view kCaptionRestore = "ＦＤ再生";
+inline constexpr std::string_view kCaptionRawOutput = "img FILE";
+inline constexpr const char* kRetryQuestion = "\nやり直しますか";
 
 // Names of the operations in the interruption question.
 inline constexpr std::string_view kOpCreate = "ＫＤＬ作成";

@@ -100,8 +100,9 @@ int32_t VerifyAgainstDrive(ImageState& state, DriveLayer& drives, int32_t driveN
                            const KdlHeader& header, bool afterRestore) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
-  if (drives.DetectMediaType(driveNumber) != header.mediaType) {
-    state.ShowImageError(kMediaDiffers);
+  if (const int32_t type = drives.DetectMediaType(driveNumber); type != header.mediaType) {
+    state.ShowImageError(type < 0 && !drives.OpenFailure().empty() ? drives.OpenFailure()
+                                                                   : std::string(kMediaDiffers));
     return -1;
   }
   const MediaGeometry& g = header.geometry;

@@ -53,13 +53,9 @@ int32_t ImageState::OpenImage(const std::string& path) {
   } else {
     inArchive_ = false;
     base_ = 0;
-    work_.readOnly = false;
-    if (!own_.Open(path, File::Mode::kReadWrite)) {
-      if (!own_.Open(path, File::Mode::kRead)) {
-        ShowImageError(Format(kCannotOpen, path.c_str()));
-        return -1;
-      }
-      work_.readOnly = true;
+    if (!OpenForChange(own_, path, work_.readOnly)) {
+      ShowImageError(Format(kCannotOpen, path.c_str()));
+      return -1;
     }
   }
 

@@ -39,7 +39,11 @@ int32_t WriteUnits(ImageState& state, DriveLayer& drives, int32_t driveNumber,
   const KdlHeader& h = state.header;
   const MediaGeometry& g = h.geometry;
   if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders - 1);
-  drives.OpenDrive(kDriveModeWrite, driveNumber - 1);
+  // A disk that is write-protected, or a device that cannot be written, is named with the reason.
+  if (drives.OpenDrive(kDriveModeWrite, driveNumber - 1) != 0 && !drives.OpenFailure().empty()) {
+    state.ShowImageError(drives.OpenFailure());
+    return -1;
+  }
   int32_t first = 0;
   for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
     ShowProgress(prompter, i, Format(kRestoring, i, g.cylinders - 1));
@@ -131,9 +135,13 @@ int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumbe
         break;
       }
       const std::string name(type >= 0 ? MediaName(type) : kUnknownMediaName);
-      const Answer a = prompter != nullptr ? prompter->Ask(kCaptionRestore, Format(kOtherMedia, name.c_str()),
-                                                           Buttons::kYesNo, Icon::kQuestion)
-                                           : Answer::kNo;
+      // A drive whose device is missing says so, rather than calling its disk one of an unknown type.
+      const std::string question = type < 0 && !drives.OpenFailure().empty()
+                                       ? drives.OpenFailure() + kRetryQuestion
+                                       : Format(kOtherMedia, name.c_str());
+      const Answer a = prompter != nullptr
+                           ? prompter->Ask(kCaptionRestore, question, Buttons::kYesNo, Icon::kQuestion)
+                           : Answer::kNo;
       if (a != Answer::kYes) break;
     }
   }
@@ -156,13 +164,21 @@ int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std
                       std::vector<int32_t>* filledUnits) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
+  // The image first: an image that cannot be read leaves no trace of an output, and its open has already
+  // said why it failed.
+  if (state.OpenImage(imagePath) < 0) return -1;
   ReplacingFile out;
-  if (!out.Create(outputPath)) {
-    state.ShowImageError(kCannotCreate);
+  const bool protectedTarget =
+      outputPath != kStandardOutputName && ExamineTarget(outputPath) == TargetKind::kWriteProtected;
+  if (protectedTarget && !ConfirmReplace(prompter, kCaptionRawOutput, outputPath, {})) {
+    state.CloseImage();
     return -1;
   }
-  if (state.OpenImage(imagePath) < 0) {
-    state.ShowImageError(kCannotOpen);
+  if (!out.Create(outputPath)) {
+    state.ShowImageError(ExamineTarget(outputPath) == TargetKind::kNotAFile
+                             ? Format(kNotARegularFile, outputPath.c_str())
+                             : std::string(kCannotCreate));
+    state.CloseImage();
     return -1;
   }
   const MediaGeometry& g = state.header.geometry;

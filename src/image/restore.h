@@ -30,10 +30,12 @@ int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumbe
 // stored bytes; `written` receives the number of units a restore writes.
 std::vector<int32_t> DamagedUnitsToWrite(ImageState& state, int32_t& written);
 
-// Writes every track unit of the image at `imagePath`, fully restored, into `outputPath`, which is replaced
-// only when complete. A unit that cannot be read is written as the media fill byte, and the units so filled
-// are named and given in `filledUnits`: the output is the best copy there is. Cylinders x track size, or -1
-// when the output cannot be created, the image cannot be opened, or the output stopped early.
+// Writes every track unit of the image at `imagePath`, fully restored, into `outputPath` ("-": standard
+// output), which is replaced only when complete; the image is opened first, so a missing image creates
+// nothing. A write-protected output is replaced only on a person's Yes; one that is not a regular file is
+// refused. A unit that cannot be read is written as the media fill byte, and the units so filled are named and
+// given in `filledUnits`: the output is the best copy there is. Cylinders x track size, or -1 when the image
+// cannot be opened, the output cannot be created, or the output stopped early.
 int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std::string& outputPath,
                       std::vector<int32_t>* filledUnits = nullptr);
 

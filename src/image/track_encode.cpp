@@ -8,11 +8,16 @@
 
 namespace kdl {
 
+bool IsSameByteUnit(const uint8_t* data, int32_t dataLength) {
+  const size_t n = static_cast<size_t>(std::max(dataLength, 0));
+  return n <= 1 || std::all_of(data + 1, data + n, [&](uint8_t b) { return b == data[0]; });
+}
+
 EncodedUnit EncodeTrackUnit(const uint8_t* data, int32_t dataLength, bool compress, TrackCodec& codec,
                             uint8_t* work) {
   EncodedUnit u;
   const size_t n = static_cast<size_t>(std::max(dataLength, 0));
-  if (n <= 1 || std::all_of(data + 1, data + n, [&](uint8_t b) { return b == data[0]; })) {
+  if (IsSameByteUnit(data, dataLength)) {
     u.entry.kind = kTrackSameByte;
     // With no data bytes the unit is whatever its buffer was prefilled with: the media fill byte.
     u.entry.fill = data[0];

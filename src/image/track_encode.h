@@ -23,6 +23,10 @@ struct EncodedUnit {
 // unit filled with data[0] (so `data` always holds at least one byte); otherwise the unit is compressed into
 // `work` (kWorkBufferSize bytes) when `compress` is set and that saves at least a tenth, and stored as it is
 // when not.
+// True when the first `dataLength` bytes of `data` are one repeated byte (also for 0 or 1 bytes): the unit
+// is stored as that byte alone.
+bool IsSameByteUnit(const uint8_t* data, int32_t dataLength);
+
 EncodedUnit EncodeTrackUnit(const uint8_t* data, int32_t dataLength, bool compress, TrackCodec& codec,
                             uint8_t* work);
 

@@ -56,6 +56,9 @@ bool HasKdzExtension(const std::string& operand);
 // The archive forms of the image commands.
 int CmdTestArchive(Session& s, const std::string& archive);
 int CmdLabelsArchive(Session& s, const std::string& archive, const std::vector<std::string>& labels);
+// Opens ARCHIVE as the session's archive; false after a message.
+bool OpenArchiveOperand(Session& s, const std::string& archive);
+// Copies every image of the archive CmdCopy has opened (OpenArchiveOperand) into o.to.
 int CmdCopyArchive(Session& s, const std::string& archive, const std::vector<std::string>& paths,
                    const CopyOptions& o);
 // Restores every image in turn onto the disk in DRIVE, asking before each (y write, n skip, c stop).

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/drive.h"
 #include "kdl/session.h"
 
 namespace kdlcli {
@@ -53,5 +54,9 @@ int CmdRestore(Session& s, const std::string& image, const std::string& drive, b
 // Tells on standard error that --force would write a damaged image.
 void HintForce();
 int CmdRaw(Session& s, const std::string& image, const std::string& output);
+
+// Tells the sectors a pass over `layer` ignored (the Ignore answer of a sector-by-sector read): the count and
+// their numbers on standard error. Returns `status`, or kExitFailed for a success that lost sectors.
+int ReportIgnoredSectors(const kdl::DriveLayer& layer, int status);
 
 }  // namespace kdlcli

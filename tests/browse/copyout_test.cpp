@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
@@ -17,6 +19,7 @@
 
 #include "browse/dir_list.h"
 #include "browse/fat.h"
+#include "common/temp_files.h"
 #include "support/image_builder.h"
 #include "support/scripted_prompter.h"
 #include "support/test_support.h"
@@ -202,8 +205,9 @@ TEST_F(CopyOutTest, OverwritePolicies) {
   }
 }
 
-// Root may write to any file, so these tests look at mode bits, and a file without write bits is refused by
-// the copy itself. A directory in the file's place makes creation fail for every user.
+// Root may write to any file, so these tests look at mode bits: a file without write bits is write-protected
+// for the copy itself, and only a person's Yes (AskInPerson) replaces it. A directory in the file's place
+// makes creation fail for every user.
 TEST_F(CopyOutTest, ReadOnlyAttributeAndCreateFailure) {
   disk_.AddFile(kRoot, "LOCKED  TXT", Bytes("locked"), Stamped(kAttrReadOnly | kAttrArchive));
   disk_.AddFile(kRoot, "HIDDEN  SYS", Bytes("h"), Stamped(kAttrHidden | kAttrSystem));
@@ -225,16 +229,22 @@ TEST_F(CopyOutTest, ReadOnlyAttributeAndCreateFailure) {
     EXPECT_EQ(DosAttribute(out_ / "HIDDEN.SYS"), 0x06);
   }
 
-  const std::string lockedQuestion =
-      "ファイル " + (out_ / "LOCKED.TXT").string() + " がオープンできません。\nコピーを続けますか";
+  // Written over by hand, the read-only copy is asked about under every policy that would replace it: No
+  // keeps it and goes on, Yes replaces it (read-only again afterwards).
+  const std::string lockedQuestion = (out_ / "LOCKED.TXT").string() + " は書き込み禁止です。上書きしますか？";
   for (const Answer answer : {Answer::kNo, Answer::kYes}) {
+    fs::permissions(out_ / "LOCKED.TXT", fs::perms::owner_write, fs::perm_options::add);
+    kdltest::WriteFile(out_ / "LOCKED.TXT", Bytes("mine"));
+    fs::permissions(out_ / "LOCKED.TXT", fs::perms::all, fs::perm_options::remove);
+    fs::permissions(out_ / "LOCKED.TXT", fs::perms::owner_read, fs::perm_options::add);
     prompter_.Clear();
     prompter_.answers = {answer};
-    EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex("LOCKED.TXT"), out_, OverwritePolicy::kAll),
-              answer == Answer::kYes ? 0 : -1);
-    EXPECT_EQ(prompter_.Texts(), std::vector<std::string>{lockedQuestion});
+    EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex("LOCKED.TXT"), out_, OverwritePolicy::kAll), 0);
+    ASSERT_EQ(prompter_.Texts(), std::vector<std::string>{lockedQuestion});
+    EXPECT_EQ(prompter_.asks[0].icon, Icon::kExclamation);
+    EXPECT_EQ(Text(out_ / "LOCKED.TXT"), answer == Answer::kYes ? "locked" : "mine");
+    EXPECT_EQ(Mode(out_ / "LOCKED.TXT") & 0222, 0u);
   }
-  EXPECT_EQ(Text(out_ / "LOCKED.TXT"), "locked");
 }
 
 TEST_F(CopyOutTest, FlattenedFilesOfTheSameNameMeetThePolicy) {
@@ -360,6 +370,33 @@ TEST_F(CopyOutTest, FailedWriteStopsAndKeepsThePartialFile) {
   EXPECT_EQ(prompter_.Texts(), std::vector<std::string>{"ファイル " + (out_ / "BIG.BIN").string() +
                                                         " 出力エラーが発生しました"});
   EXPECT_EQ(fs::file_size(out_ / "BIG.BIN"), 1500u);
+}
+
+// Regression: a run killed while a file was copied out left it cut short at a cluster boundary, looking
+// complete. A terminating signal now removes the file being written; the files before it stay.
+TEST_F(CopyOutTest, ASignalWhileAFileIsWrittenRemovesThatFile) {
+  disk_.AddFile(kRoot, "FIRST   TXT", Bytes("done before"));
+  disk_.AddFile(kRoot, "BIG     BIN", kdltest::NoiseBytes(6000));
+  Open();
+  // The progress of the second cluster of BIG.BIN is where the signal comes.
+  struct Killing : kdltest::ScriptedPrompter {
+    void SetProgress(int position) override {
+      if (position > 0) ::raise(SIGTERM);
+    }
+  } killing;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    InstallTemporaryFileCleanup();
+    work_.prompter = &killing;
+    CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(Names(out_), std::set<std::string>{"FIRST.TXT"});
 }
 
 TEST_F(CopyOutTest, SelectionCopiesSelectedItemsAndStopsWhenTold) {

@@ -193,6 +193,13 @@ TEST(CreateImage, ShowsProgressAndAStatusLinePerUnit) {
   EXPECT_TRUE(has("入力中　　：TRK   1 / 79 Packing "));
   EXPECT_TRUE(has("入力中　　：TRK   3 / 79 Data: 41"));
   EXPECT_TRUE(has("入力中　　：TRK  79 / 79 Data: f6"));
+  // "Packing" only once a unit is known to need compressing: not for one repeated byte, nor for a free unit.
+  EXPECT_FALSE(has("入力中　　：TRK   3 / 79 Packing "));
+  EXPECT_FALSE(has("入力中　　：TRK  79 / 79 Packing "));
+  // The type line comes before the first unit is read.
+  ASSERT_EQ(rig.prompter().typeLines.size(), 1u);
+  EXPECT_EQ(rig.prompter().typeLines[0].first, "タイプ：2HC(1.44M)  NO VOLUME LABEL");
+  EXPECT_EQ(rig.prompter().typeLines[0].second, 0u);
   // The incompressible unit ends with the plain line after the packing attempt.
   const auto packing = std::find(s.begin(), s.end(), "入力中　　：TRK   2 / 79 Packing ");
   ASSERT_NE(packing, s.end());

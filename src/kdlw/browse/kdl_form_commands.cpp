@@ -1,5 +1,6 @@
 // The browse window's commands: opening a list item, the copy, view, dump, restore and label commands,
 // and the keys that start them.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include "browse/copyout.h"
 #include "browse/fat.h"
 #include "browse/host_names.h"
+#include "common/temp_files.h"
 #include "kdlw/browse/copy_form.h"
 #include "kdlw/browse/kdl_form.h"
 #include "kdlw/browse/view_form.h"
@@ -54,7 +56,13 @@ void TKDLForm::ShowFile(const kdl::ListItem& item) {
 
 void TKDLForm::OpenWithDesktop(const kdl::ListItem& item) {
   statusBar1_->showMessage(QStringLiteral("ファイルオープン中"));
-  if (!tempDir_) tempDir_ = std::make_unique<QTemporaryDir>(QDir(QDir::tempPath()).filePath("kdlw-XXXXXX"));
+  if (!tempDir_) {
+    // Copies that a killed run left behind go first; the new folder carries this process's id for the same.
+    kdl::RemoveStaleTemporaryFolders(ToUtf8(QDir::tempPath()), "kdlw");
+    tempDir_ = std::make_unique<QTemporaryDir>(
+        QDir(QDir::tempPath())
+            .filePath(QStringLiteral("kdlw-%1-XXXXXX").arg(QCoreApplication::applicationPid())));
+  }
   if (!tempDir_->isValid()) {
     image_->ShowImageError("一時フォルダが作れません");
     tempDir_.reset();
