@@ -1,10 +1,13 @@
 // The main window's commands: each takes the selection kind, fills the work area and opens one window.
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 
 #include "kdlw/app/about_box.h"
 #include "kdlw/app/main_form.h"
+#include "kdlw/app/mounts.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 
@@ -181,6 +184,20 @@ void TMainForm::RawImageOutput() {
   work.currentImagePath = selectedPath_.toStdString();
   context_.windows.imageDialog(this);
   work.dialogMode = kdl::kModeCreate;
+}
+
+void TMainForm::Mount() {
+  const int kind = GetFname();
+  if (kind != kKindImage && kind != kKindArchive) return;
+  QString error;
+  const QString mountpoint = mounts_->Mount(selectedPath_, error);
+  if (mountpoint.isEmpty()) {
+    context_.dialogs.Message(this, QStringLiteral("KDLW"),
+                             QStringLiteral("%1 をマウントできません\n%2").arg(selectedPath_, error),
+                             kdl::Buttons::kOk, kdl::Icon::kStop);
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(mountpoint));
 }
 
 void TMainForm::RunCommandLine() {
