@@ -20,6 +20,7 @@ struct ManifestEntry {
   uint64_t size;
   std::string mtime;  // "YYYY-MM-DD HH:MM:SS" as stored in the entry
   int attribute;
+  unsigned cluster;  // first cluster
 };
 std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& file);
 
