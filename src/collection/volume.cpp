@@ -251,7 +251,10 @@ std::shared_ptr<const VolumeDirectory> Volume::LoadDirectory(uint16_t cluster) {
   directory->damaged = !complete;
   for (size_t i = 0; i < table.size(); ++i) {
     const DirectoryEntry& e = table[i];
-    if (e.IsLongNamePiece() || e.IsVolumeLabel() || e.IsDotEntry() || e.IsDotDotEntry()) continue;
+    // "." and ".." are the directory's own places; a file that calls itself ".." is shown like any other.
+    if (e.IsLongNamePiece() || e.IsVolumeLabel() ||
+        (e.IsDirectory() && (e.IsDotEntry() || e.IsDotDotEntry())))
+      continue;
     VolumeEntry v;
     EntryDisplayName(table, i, v.name);
     v.shortName = SjisToUtf8(ShortName(e));

@@ -1,6 +1,6 @@
-// `kdl find` against mtools: for every media type and a table of patterns, the hits must be exactly the entries
-// of `mdir -/` whose long or 8.3 name matches; names alone must not need a single data unit; contents are
-// searched as given and in Shift-JIS; exit statuses are grep's.
+// `kdl find` against mtools: for every media type and a table of patterns, the hits must be exactly the
+// entries of `mdir -/` whose long or 8.3 name matches; names alone must not need a single data unit; contents
+// are searched as given and in Shift-JIS; exit statuses are grep's.
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 
@@ -162,11 +162,15 @@ TEST_P(FindOracle, HitsAndMissesAreThoseOfTheMdirListing) {
     EXPECT_EQ(r.status, expected.empty() ? 1 : 0);
     const std::multiset<Hit> hits = ParseHits(r.output, image.string(), longNames);
     std::vector<Hit> extra, missing;
-    std::set_difference(hits.begin(), hits.end(), expected.begin(), expected.end(), std::back_inserter(extra));
-    std::set_difference(expected.begin(), expected.end(), hits.begin(), hits.end(), std::back_inserter(missing));
+    std::set_difference(hits.begin(), hits.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
+    std::set_difference(expected.begin(), expected.end(), hits.begin(), hits.end(),
+                        std::back_inserter(missing));
     std::string diff;
-    for (const Hit& h : extra) diff += "  found, not listed: " + std::get<0>(h) + "  " + std::get<1>(h) + "  " + std::get<2>(h) + "\n";
-    for (const Hit& h : missing) diff += "  listed, not found: " + std::get<0>(h) + "  " + std::get<1>(h) + "  " + std::get<2>(h) + "\n";
+    for (const Hit& h : extra)
+      diff += "  found, not listed: " + std::get<0>(h) + "  " + std::get<1>(h) + "  " + std::get<2>(h) + "\n";
+    for (const Hit& h : missing)
+      diff += "  listed, not found: " + std::get<0>(h) + "  " + std::get<1>(h) + "  " + std::get<2>(h) + "\n";
     EXPECT_TRUE(diff.empty()) << diff;
     EXPECT_GE(hits.size(), c.atLeast);
     if (c.atLeast == 0) {
@@ -176,16 +180,18 @@ TEST_P(FindOracle, HitsAndMissesAreThoseOfTheMdirListing) {
   // A Japanese pattern finds the Shift-JIS short name the manifest reads.
   const auto r = RunCommand(Kdl() + " find " + ShellQuote(image.string()) + " " + ShellQuote("ソ*"));
   const std::string prefix = type == 7 ? "/MISC" : "";
-  EXPECT_EQ(r.output.substr(0, r.output.find("  ")), image.string() + ":" + prefix + "/ソフト.TXT") << r.output;
+  EXPECT_EQ(r.output.substr(0, r.output.find("  ")), image.string() + ":" + prefix + "/ソフト.TXT")
+      << r.output;
 }
 
-// Every unit that holds neither the FAT, the root nor a directory is damaged: a search by names alone must not
-// notice, since it never reads them.
+// Every unit that holds neither the FAT, the root nor a directory is damaged: a search by names alone must
+// not notice, since it never reads them.
 TEST_P(FindOracle, NamesAloneReadNoDataUnit) {
   const int type = GetParam();
   const std::vector<uint8_t> raw = ReadFile(disks_->Fixture(type, ".img"));
   // The layout from the boot sector, and the directories' chains from the FAT, read here independently.
-  const size_t sectorSize = raw[11] | (raw[12] << 8), perCluster = raw[13], reserved = raw[14] | (raw[15] << 8);
+  const size_t sectorSize = raw[11] | (raw[12] << 8), perCluster = raw[13],
+               reserved = raw[14] | (raw[15] << 8);
   const size_t fats = raw[16], rootEntries = raw[17] | (raw[18] << 8), fatSectors = raw[22] | (raw[23] << 8);
   const size_t perUnit = static_cast<size_t>(raw[24] | (raw[25] << 8)) * (raw[26] | (raw[27] << 8));
   const size_t rootStart = reserved + fats * fatSectors;
@@ -221,7 +227,8 @@ TEST_P(FindOracle, NamesAloneReadNoDataUnit) {
   const auto reference = RunCommand(Kdl() + " find " + ShellQuote(clean.string()));
   EXPECT_EQ(names.status, 0) << names.output;
   std::string same = reference.output;
-  for (size_t at; (at = same.find(clean.string())) != std::string::npos;) same.replace(at, clean.string().size(), path.string());
+  for (size_t at; (at = same.find(clean.string())) != std::string::npos;)
+    same.replace(at, clean.string().size(), path.string());
   EXPECT_EQ(names.output, same);
   // Searching the contents does read them, and says so.
   const auto contents = RunCommand(Kdl() + " find " + ShellQuote(path.string()) + " '*.BIN' --grep x 2>&1");
@@ -231,19 +238,26 @@ TEST_P(FindOracle, NamesAloneReadNoDataUnit) {
 
 INSTANTIATE_TEST_SUITE_P(AllMediaTypes, FindOracle, ::testing::Range(0, 8));
 
-// Contents: a disk made by mtools with the same Japanese text in Shift-JIS and in UTF-8, a text whose Shift-JIS
-// form appears only across a character boundary, and a text split by a cluster boundary; several sources.
+// Contents: a disk made by mtools with the same Japanese text in Shift-JIS and in UTF-8, a text whose
+// Shift-JIS form appears only across a character boundary, and a text split by a cluster boundary; several
+// sources.
 TEST(FindContents, TextAsGivenAndInShiftJisOverArchivesAndFolders) {
   kdltest::TempDir dir;
-  const auto sh = [&](const std::string& command) { return RunCommand("cd " + ShellQuote(dir.path().string()) + " && " + command); };
-  ASSERT_EQ(sh("mkfs.fat -C -F 12 -f 2 -r 224 -R 1 -s 1 -S 512 -g 2/18 -M 0xF0 disk.img 1440 >/dev/null").status, 0);
-  ASSERT_EQ(sh("printf 'memo: 日本語のテキスト\\n' > utf8.txt && iconv -f UTF-8 -t SHIFT_JIS utf8.txt > sjis.txt && "
-               "printf 'Hello World\\n' > ascii.txt && printf '\\203\\203\\101' > trail.bin && "
-               "{ head -c 509 /dev/zero; printf 'needle'; head -c 600 /dev/zero; } > split.bin && "
-               "mkdir sub && cp ascii.txt sub/Hello.TXT && "
-               "MTOOLS_SKIP_CHECK=1 mcopy -s -i disk.img utf8.txt sjis.txt ascii.txt trail.bin split.bin sub ::/")
-                .status,
-            0);
+  const auto sh = [&](const std::string& command) {
+    return RunCommand("cd " + ShellQuote(dir.path().string()) + " && " + command);
+  };
+  ASSERT_EQ(
+      sh("mkfs.fat -C -F 12 -f 2 -r 224 -R 1 -s 1 -S 512 -g 2/18 -M 0xF0 disk.img 1440 >/dev/null").status,
+      0);
+  ASSERT_EQ(
+      sh("printf 'memo: 日本語のテキスト\\n' > utf8.txt && iconv -f UTF-8 -t SHIFT_JIS utf8.txt > sjis.txt "
+         "&& "
+         "printf 'Hello World\\n' > ascii.txt && printf '\\203\\203\\101' > trail.bin && "
+         "{ head -c 509 /dev/zero; printf 'needle'; head -c 600 /dev/zero; } > split.bin && "
+         "mkdir sub && cp ascii.txt sub/Hello.TXT && "
+         "MTOOLS_SKIP_CHECK=1 mcopy -s -i disk.img utf8.txt sjis.txt ascii.txt trail.bin split.bin sub ::/")
+          .status,
+      0);
   ASSERT_EQ(sh(Kdl() + " create disk.img disk.KDL >/dev/null 2>&1").status, 0);
   const std::string image = (dir / "disk.KDL").string();
 
@@ -251,7 +265,8 @@ TEST(FindContents, TextAsGivenAndInShiftJisOverArchivesAndFolders) {
     const auto r = RunCommand(Kdl() + " find " + ShellQuote(image) + " " + args);
     std::set<std::string> names;
     std::stringstream ss(r.output);
-    for (std::string line; std::getline(ss, line);) names.insert(line.substr(image.size() + 1, line.find("  ") - image.size() - 1));
+    for (std::string line; std::getline(ss, line);)
+      names.insert(line.substr(image.size() + 1, line.find("  ") - image.size() - 1));
     return std::make_pair(r.status, names);
   };
   using Names = std::set<std::string>;
@@ -267,10 +282,11 @@ TEST(FindContents, TextAsGivenAndInShiftJisOverArchivesAndFolders) {
 
   // An archive and a folder of images: each hit names its source and image.
   fs::create_directories(dir / "shelf/box");
-  ASSERT_EQ(sh(Kdl() + " add shelf/box/set.KDZ disk.KDL disk.img >/dev/null 2>&1 && cp disk.img shelf/raw.img && "
-               "echo text > shelf/notes.txt")
-                .status,
-            0);
+  ASSERT_EQ(
+      sh(Kdl() + " add shelf/box/set.KDZ disk.KDL disk.img >/dev/null 2>&1 && cp disk.img shelf/raw.img && "
+                 "echo text > shelf/notes.txt")
+          .status,
+      0);
   const auto r = RunCommand(Kdl() + " find " + ShellQuote((dir / "shelf").string()) + " 'hello.*'");
   EXPECT_EQ(r.status, 0);
   const std::string shelf = (dir / "shelf").string();
@@ -279,11 +295,12 @@ TEST(FindContents, TextAsGivenAndInShiftJisOverArchivesAndFolders) {
   for (std::string line; std::getline(ss, line);) lines.insert(line);
   EXPECT_EQ(lines.size(), 3u) << r.output;
   const std::string date = r.output.substr(r.output.find('\n') - 14, 14);
-  for (const std::string& source : {shelf + "/box/set.KDZ:DISK1", shelf + "/box/set.KDZ:DISK2", shelf + "/raw.img"})
+  for (const std::string& source :
+       {shelf + "/box/set.KDZ:DISK1", shelf + "/box/set.KDZ:DISK2", shelf + "/raw.img"})
     EXPECT_EQ(lines.count(source + ":/sub/Hello.TXT  12  " + date), 1u) << source << "\n" << r.output;
   // A source that is not there: an error, and the others are still searched.
-  const auto missing = RunCommand(Kdl() + " find " + ShellQuote(image) + " " + ShellQuote((dir / "none.KDL").string()) +
-                                  " 'ascii.txt' 2>/dev/null");
+  const auto missing = RunCommand(Kdl() + " find " + ShellQuote(image) + " " +
+                                  ShellQuote((dir / "none.KDL").string()) + " 'ascii.txt' 2>/dev/null");
   EXPECT_EQ(missing.status, 2);
   EXPECT_EQ(missing.output, image + ":/ascii.txt  12  " + date + "\n");
 }

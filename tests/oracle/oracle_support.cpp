@@ -26,8 +26,8 @@ std::vector<ManifestEntry> ReadManifest(const fs::path& file) {
     std::stringstream ss(line);
     for (std::string c; std::getline(ss, c, '\t');) col.push_back(c);
     if (col.size() < 7) continue;
-    out.push_back({col[0][0], col[1], std::stoull(col[2]), col[3], std::stoi(col[4].substr(0, 2), nullptr, 16),
-                   static_cast<unsigned>(std::stoul(col[6]))});
+    out.push_back({col[0][0], col[1], std::stoull(col[2]), col[3],
+                   std::stoi(col[4].substr(0, 2), nullptr, 16), static_cast<unsigned>(std::stoul(col[6]))});
   }
   return out;
 }

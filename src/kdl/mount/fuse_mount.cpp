@@ -3,11 +3,8 @@
 
 #include <fcntl.h>
 #include <fuse.h>
-#include <spawn.h>
-#include <sys/mount.h>
+#include <fuse_lowlevel.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -16,14 +13,11 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <iostream>
 #include <thread>
 
 #include "kdl/mount/mount_tree.h"
-
-extern char** environ;
 
 namespace kdlmount {
 namespace {
@@ -206,28 +200,6 @@ bool CheckMountpoint(const std::string& mountpoint, std::string& error) {
   return true;
 }
 
-// Detaches the mount from outside, as fusermount3 -u -z does: the kernel then ends the connection and the
-// serving threads see it, without their device handle being closed under them.
-void DetachMount(const std::string& mountpoint) {
-  if (::geteuid() == 0) {
-    ::umount2(mountpoint.c_str(), MNT_DETACH);
-    return;
-  }
-  const char* argv[] = {"fusermount3", "-u", "-z", "-q", mountpoint.c_str(), nullptr};
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "fusermount3", nullptr, nullptr, const_cast<char* const*>(argv), environ) == 0) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
-}
-
-// Ends the connection of a mount that files still held open keep alive (through the fusectl file system).
-void AbortConnection(dev_t device) {
-  std::ofstream abort("/sys/fs/fuse/connections/" + std::to_string(minor(device)) + "/abort");
-  if (abort) abort << "1" << std::endl;
-}
-
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
@@ -304,7 +276,6 @@ struct MountSession::Impl {
   std::unique_ptr<MountTree> tree;
   std::unique_ptr<Mounted> mounted;
   std::string mountpoint;
-  dev_t device = 0;
   std::thread loop;
   std::future<void> ended;
 };
@@ -332,31 +303,42 @@ bool MountSession::Start(const std::string& source, const std::string& mountpoin
     mounted->Loop();
     ended.set_value();
   });
-  // Served by the thread just started: the connection's number is the mount's device number.
-  struct stat st {};
-  if (::stat(mountpoint.c_str(), &st) == 0) impl_->device = st.st_dev;
   return true;
 }
 
 void MountSession::Stop() {
   if (!impl_->loop.joinable()) return;
-  DetachMount(impl_->mountpoint);
-  if (impl_->ended.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
-    // Files a program still holds open keep a detached mount alive; its connection is ended instead.
-    if (impl_->device != 0) AbortConnection(impl_->device);
+  int root = -1;
+  std::thread poke;
+  if (impl_->ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+    // The serving threads only see that they are to end when a request wakes one of them: one more is made
+    // through a handle on the root. It may be taken and never answered as the threads end, so it is made from
+    // a thread of its own, which closing the device releases.
+    root = ::open(impl_->mountpoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    fuse_session_exit(fuse_get_session(impl_->mounted->get()));
+    if (root >= 0) {
+      poke = std::thread([root] {
+        const int fd = ::openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+      });
+    }
   }
-  if (impl_->ended.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+  if (impl_->ended.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     // Still serving: leave it running rather than free what its threads use.
     impl_->loop.detach();
+    if (poke.joinable()) poke.detach();
     (void)impl_.release();
     impl_ = std::make_unique<Impl>();
     return;
   }
   impl_->loop.join();
+  // Unmounting closes the device first, which ends the connection: what other programs still hold open fails
+  // from now on, and a request left unanswered returns.
   impl_->mounted.reset();
   impl_->tree.reset();
   impl_->mountpoint.clear();
-  impl_->device = 0;
+  if (poke.joinable()) poke.join();
+  if (root >= 0) ::close(root);
 }
 
 bool MountSession::IsRunning() const {

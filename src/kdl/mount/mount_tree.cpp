@@ -312,7 +312,9 @@ int MountTree::ListDirectory(const Node& node, std::vector<std::pair<std::string
   std::vector<const kdl::VolumeEntry*> shown;
   for (const kdl::VolumeEntry& e : directory->entries) {
     if (e.IsDirectory()) {
-      const bool loops = std::find(path.begin(), path.end(), e.firstCluster) != path.end();
+      // A directory without a cluster of its own is empty, not the root.
+      const bool loops =
+          e.firstCluster >= 2 && std::find(path.begin(), path.end(), e.firstCluster) != path.end();
       if (loops || path.size() >= kMaxDepth) continue;
     }
     shown.push_back(&e);
