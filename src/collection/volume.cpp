@@ -14,8 +14,9 @@ namespace kdl {
 namespace {
 
 constexpr const char* kCannotOpen = "%s がオープンできません";
-// A disk's directories hold a few thousand entries at most; a crafted one may claim far more.
-constexpr size_t kMaxCachedEntries = 16384;
+// Directory entries a volume remembers: every directory of a real disk, while a crafted disk whose clusters
+// are all directories cannot make a volume hold more than a few hundred kilobytes.
+constexpr size_t kMaxCachedEntries = 4096;
 
 std::atomic<uint64_t> gNextVolumeId{1};
 

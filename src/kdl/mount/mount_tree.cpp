@@ -19,8 +19,10 @@ namespace fs = std::filesystem;
 // walk go on for ever.
 constexpr size_t kMaxDepth = 128;
 // Host files whose kind and archives whose list are remembered; past these the memory is simply cleared.
-constexpr size_t kMaxRememberedKinds = 4096;
+constexpr size_t kMaxRememberedKinds = 16384;
 constexpr size_t kMaxRememberedArchives = 64;
+// Directory entries remembered with their names, all listings together (a few megabytes).
+constexpr size_t kMaxRememberedEntries = 32768;
 
 // Keeps the text of the last message, for telling why a source cannot be mounted.
 class KeepLastPrompter : public kdl::Prompter {
@@ -156,31 +158,93 @@ Node MountTree::ImageRoot(const kdl::VolumeSource& source, const std::string& ho
 kdl::SourceKind MountTree::Classify(const std::string& path) {
   const kdl::FileIdentity identity = kdl::IdentityOf(path);
   {
-    const std::lock_guard lock(hostMutex_);
+    const std::lock_guard lock(cacheMutex_);
     const auto it = kinds_.find(path);
-    if (it != kinds_.end() && it->second.identity == identity) return it->second.kind;
+    if (it != kinds_.end() && it->second.first == identity) return it->second.second;
   }
   const kdl::SourceKind kind = kdl::ClassifySource(path, true);
-  const std::lock_guard lock(hostMutex_);
+  const std::lock_guard lock(cacheMutex_);
   if (kinds_.size() >= kMaxRememberedKinds) kinds_.clear();
-  kinds_[path] = Remembered{identity, kind, nullptr};
+  kinds_[path] = {identity, kind};
   return kind;
 }
 
-std::shared_ptr<const std::vector<kdl::ArchiveImage>> MountTree::Images(const std::string& archive) {
+MountTree::Names::Names(const std::vector<std::string>& raw) {
+  std::vector<std::string> safe;
+  safe.reserve(raw.size());
+  for (const std::string& name : raw) safe.push_back(kdl::SafeHostName(name));
+  names = UniqueNames(safe);
+  for (size_t i = 0; i < names.size(); ++i) index.emplace(names[i], i);
+}
+
+std::shared_ptr<const MountTree::ArchiveListing> MountTree::Archive(const std::string& archive) {
   const kdl::FileIdentity identity = kdl::IdentityOf(archive);
   {
-    const std::lock_guard lock(hostMutex_);
+    const std::lock_guard lock(cacheMutex_);
     const auto it = archives_.find(archive);
-    if (it != archives_.end() && it->second.identity == identity) return it->second.images;
+    if (it != archives_.end() && it->second.first == identity) return it->second.second;
   }
-  auto images = std::make_shared<std::vector<kdl::ArchiveImage>>();
+  std::vector<kdl::ArchiveImage> images;
   // A broken chain still shows the images before it; the message has been given.
-  kdl::ListArchiveImages(archive, prompter_, *images);
-  const std::lock_guard lock(hostMutex_);
+  kdl::ListArchiveImages(archive, prompter_, images);
+  std::vector<std::string> names;
+  for (const kdl::ArchiveImage& image : images) names.push_back(kdl::ArchiveImageFolderName(image));
+  auto listing = std::make_shared<const ArchiveListing>(ArchiveListing{std::move(images), Names(names)});
+  const std::lock_guard lock(cacheMutex_);
   if (archives_.size() >= kMaxRememberedArchives) archives_.clear();
-  archives_[archive] = Remembered{identity, kdl::SourceKind::kArchive, images};
-  return images;
+  archives_[archive] = {identity, listing};
+  return listing;
+}
+
+std::shared_ptr<const MountTree::DirectoryListing> MountTree::Directory(const Node& node) {
+  const uint16_t cluster = node.imageRoot ? 0 : node.entry.firstCluster;
+  // A directory without a data cluster of its own holds nothing (cluster 0 would read back as the root).
+  if (!node.imageRoot && cluster < 2) {
+    return std::make_shared<const DirectoryListing>(
+        DirectoryListing{std::make_shared<const kdl::VolumeDirectory>(), Names({})});
+  }
+  const std::shared_ptr<kdl::Volume> volume = pool_.Get(node.source);
+  if (volume == nullptr) return nullptr;
+  const kdl::FileIdentity& id = volume->identity();
+  const std::string key = node.source.path + '\0' + std::to_string(node.source.baseOffset) + ':' +
+                          std::to_string(cluster) + ':' + std::to_string(id.inode) + ':' +
+                          std::to_string(id.size) + ':' + std::to_string(id.modifiedNs);
+  {
+    const std::lock_guard lock(cacheMutex_);
+    if (const auto it = directories_.find(key); it != directories_.end()) return it->second;
+  }
+  std::shared_ptr<const kdl::VolumeDirectory> directory = volume->Directory(cluster);
+  std::vector<std::string> names;
+  names.reserve(directory->entries.size());
+  for (const kdl::VolumeEntry& e : directory->entries) names.push_back(e.name);
+  auto listing =
+      std::make_shared<const DirectoryListing>(DirectoryListing{std::move(directory), Names(names)});
+  const std::lock_guard lock(cacheMutex_);
+  if (rememberedEntries_ + listing->names.names.size() > kMaxRememberedEntries) {
+    directories_.clear();
+    rememberedEntries_ = 0;
+  }
+  if (directories_.emplace(key, listing).second) rememberedEntries_ += listing->names.names.size();
+  return listing;
+}
+
+std::optional<Node> MountTree::EntryNode(const Node& parent, const kdl::VolumeEntry& entry) {
+  const uint16_t cluster = parent.imageRoot ? 0 : parent.entry.firstCluster;
+  if (entry.IsDirectory()) {
+    // A directory without a cluster of its own is empty, not the root.
+    const bool loops = entry.firstCluster >= 2 && (entry.firstCluster == cluster ||
+                                                   std::find(parent.ancestors.begin(), parent.ancestors.end(),
+                                                             entry.firstCluster) != parent.ancestors.end());
+    if (loops || parent.ancestors.size() + 1 >= kMaxDepth) return std::nullopt;
+  }
+  Node child;
+  child.kind = entry.IsDirectory() ? NodeKind::kDirectory : NodeKind::kFile;
+  child.hostPath = parent.hostPath;
+  child.source = parent.source;
+  child.entry = entry;
+  child.ancestors = parent.ancestors;
+  child.ancestors.push_back(cluster);
+  return child;
 }
 
 std::optional<Node> MountTree::HostFileNode(const std::string& path) {
@@ -233,18 +297,25 @@ int MountTree::Child(const Node& parent, const std::string& name, Node& child) {
       child = std::move(*node);
       return 0;
     }
-    default:
-      break;
-  }
-  std::vector<std::pair<std::string, Node>> children;
-  if (const int r = List(parent, children); r != 0) return r;
-  for (auto& [childName, node] : children) {
-    if (childName == name) {
-      child = std::move(node);
+    case NodeKind::kArchive: {
+      const auto listing = Archive(parent.hostPath);
+      const auto it = listing->names.index.find(name);
+      if (it == listing->names.index.end()) return -ENOENT;
+      const kdl::ArchiveImage& image = listing->images[it->second];
+      child = ImageRoot(kdl::ArchiveImageSource(parent.hostPath, image), parent.hostPath, image.dosTime);
       return 0;
     }
+    case NodeKind::kDirectory:
+      break;
   }
-  return -ENOENT;
+  const auto listing = Directory(parent);
+  if (listing == nullptr) return -EIO;
+  const auto it = listing->names.index.find(name);
+  if (it == listing->names.index.end()) return -ENOENT;
+  std::optional<Node> node = EntryNode(parent, listing->directory->entries[it->second]);
+  if (!node) return -ENOENT;
+  child = std::move(*node);
+  return 0;
 }
 
 int MountTree::List(const Node& node, std::vector<std::pair<std::string, Node>>& children) {
@@ -252,10 +323,25 @@ int MountTree::List(const Node& node, std::vector<std::pair<std::string, Node>>&
   switch (node.kind) {
     case NodeKind::kFolder:
       return ListFolder(node, children);
-    case NodeKind::kArchive:
-      return ListArchive(node, children);
-    case NodeKind::kDirectory:
-      return ListDirectory(node, children);
+    case NodeKind::kArchive: {
+      const auto listing = Archive(node.hostPath);
+      for (size_t i = 0; i < listing->images.size(); ++i) {
+        const kdl::ArchiveImage& image = listing->images[i];
+        children.emplace_back(
+            listing->names.names[i],
+            ImageRoot(kdl::ArchiveImageSource(node.hostPath, image), node.hostPath, image.dosTime));
+      }
+      return 0;
+    }
+    case NodeKind::kDirectory: {
+      const auto listing = Directory(node);
+      if (listing == nullptr) return -EIO;
+      for (size_t i = 0; i < listing->names.names.size(); ++i) {
+        if (std::optional<Node> child = EntryNode(node, listing->directory->entries[i]))
+          children.emplace_back(listing->names.names[i], std::move(*child));
+      }
+      return 0;
+    }
     case NodeKind::kFile:
       break;
   }
@@ -281,56 +367,6 @@ int MountTree::ListFolder(const Node& node, std::vector<std::pair<std::string, N
     } else if (std::optional<Node> file = HostFileNode(path)) {
       children.emplace_back(name, std::move(*file));
     }
-  }
-  return 0;
-}
-
-int MountTree::ListArchive(const Node& node, std::vector<std::pair<std::string, Node>>& children) {
-  const auto images = Images(node.hostPath);
-  std::vector<std::string> names;
-  for (const kdl::ArchiveImage& image : *images)
-    names.push_back(kdl::SafeHostName(kdl::ArchiveImageFolderName(image)));
-  names = UniqueNames(names);
-  for (size_t i = 0; i < images->size(); ++i) {
-    const kdl::ArchiveImage& image = (*images)[i];
-    children.emplace_back(
-        names[i], ImageRoot(kdl::ArchiveImageSource(node.hostPath, image), node.hostPath, image.dosTime));
-  }
-  return 0;
-}
-
-int MountTree::ListDirectory(const Node& node, std::vector<std::pair<std::string, Node>>& children) {
-  const uint16_t cluster = node.imageRoot ? 0 : node.entry.firstCluster;
-  // A directory without a data cluster of its own holds nothing (cluster 0 would read back as the root).
-  if (!node.imageRoot && cluster < 2) return 0;
-  const std::shared_ptr<kdl::Volume> volume = pool_.Get(node.source);
-  if (volume == nullptr) return -EIO;
-  const std::shared_ptr<const kdl::VolumeDirectory> directory = volume->Directory(cluster);
-
-  std::vector<uint16_t> path = node.ancestors;
-  path.push_back(cluster);
-  std::vector<const kdl::VolumeEntry*> shown;
-  for (const kdl::VolumeEntry& e : directory->entries) {
-    if (e.IsDirectory()) {
-      // A directory without a cluster of its own is empty, not the root.
-      const bool loops =
-          e.firstCluster >= 2 && std::find(path.begin(), path.end(), e.firstCluster) != path.end();
-      if (loops || path.size() >= kMaxDepth) continue;
-    }
-    shown.push_back(&e);
-  }
-  std::vector<std::string> names;
-  names.reserve(shown.size());
-  for (const kdl::VolumeEntry* e : shown) names.push_back(kdl::SafeHostName(e->name));
-  names = UniqueNames(names);
-  for (size_t i = 0; i < shown.size(); ++i) {
-    Node child;
-    child.kind = shown[i]->IsDirectory() ? NodeKind::kDirectory : NodeKind::kFile;
-    child.hostPath = node.hostPath;
-    child.source = node.source;
-    child.entry = *shown[i];
-    child.ancestors = path;
-    children.emplace_back(std::move(names[i]), std::move(child));
   }
   return 0;
 }

@@ -86,14 +86,33 @@ class MountTree {
   kdl::VolumePool& volumes() { return pool_; }
 
  private:
+  // The names a listing shows, each safe and unique, found again by name without walking the listing.
+  struct Names {
+    explicit Names(const std::vector<std::string>& raw);
+    std::vector<std::string> names;
+    std::unordered_map<std::string, size_t> index;
+  };
+  struct ArchiveListing {
+    std::vector<kdl::ArchiveImage> images;
+    Names names;
+  };
+  struct DirectoryListing {
+    std::shared_ptr<const kdl::VolumeDirectory> directory;
+    Names names;
+  };
+
   int Child(const Node& parent, const std::string& name, Node& child);
   // The kind of a host file, remembered while the file stays the same.
   kdl::SourceKind Classify(const std::string& path);
-  // The images of an archive, remembered while the file stays the same.
-  std::shared_ptr<const std::vector<kdl::ArchiveImage>> Images(const std::string& archive);
+  // The images of an archive and their names, remembered while the file stays the same.
+  std::shared_ptr<const ArchiveListing> Archive(const std::string& archive);
+  // A directory of an image and its names, remembered while the image's file stays the same. Null when the
+  // image cannot be opened; an empty listing for a directory without a cluster of its own.
+  std::shared_ptr<const DirectoryListing> Directory(const Node& node);
+  // The node of `entry`, a child of the directory `parent`; empty when it is a directory that leads back to
+  // one above it, or the tree is too deep for another directory.
+  std::optional<Node> EntryNode(const Node& parent, const kdl::VolumeEntry& entry);
   int ListFolder(const Node& node, std::vector<std::pair<std::string, Node>>& children);
-  int ListArchive(const Node& node, std::vector<std::pair<std::string, Node>>& children);
-  int ListDirectory(const Node& node, std::vector<std::pair<std::string, Node>>& children);
   // A host file as a node: an image's root or an archive; empty for anything else.
   std::optional<Node> HostFileNode(const std::string& path);
   Node ImageRoot(const kdl::VolumeSource& source, const std::string& hostPath, uint32_t imageTime);
@@ -104,14 +123,12 @@ class MountTree {
   kdl::VolumePool pool_;
   Node root_;
 
-  struct Remembered {
-    kdl::FileIdentity identity;
-    kdl::SourceKind kind = kdl::SourceKind::kOther;
-    std::shared_ptr<const std::vector<kdl::ArchiveImage>> images;
-  };
-  std::mutex hostMutex_;
-  std::unordered_map<std::string, Remembered> kinds_;
-  std::unordered_map<std::string, Remembered> archives_;
+  std::mutex cacheMutex_;
+  std::unordered_map<std::string, std::pair<kdl::FileIdentity, kdl::SourceKind>> kinds_;
+  std::unordered_map<std::string, std::pair<kdl::FileIdentity, std::shared_ptr<const ArchiveListing>>>
+      archives_;
+  std::unordered_map<std::string, std::shared_ptr<const DirectoryListing>> directories_;
+  size_t rememberedEntries_ = 0;
 };
 
 // Unique names for a listing: the second and later uses of a name get "~2", "~3"..., kept within 255 bytes.
