@@ -73,7 +73,8 @@ bool Volume::OpenImage() {
   }
   if (handle < 0) return false;
   header_ = image_->header;
-  geometry_ = image_->header.geometry;
+  // The disk's own layout where its boot sector describes one; the units follow the header either way.
+  geometry_ = image_->layout;
   fat_ = image_->fat;
   return true;
 }
@@ -130,7 +131,7 @@ std::vector<int32_t> Volume::Chain(int32_t first, size_t limit) const {
 FileMap Volume::MapFile(const VolumeEntry& entry) const {
   FileMap map;
   map.size = entry.size;
-  const auto clusterSize = static_cast<uint64_t>(std::max<int16_t>(geometry_.clusterSize, 1));
+  const auto clusterSize = static_cast<uint64_t>(std::max<int32_t>(geometry_.clusterSize, 1));
   const size_t needed = static_cast<size_t>((entry.size + clusterSize - 1) / clusterSize);
   map.clusters = Chain(entry.firstCluster, needed);
   map.readable = static_cast<uint32_t>(std::min<uint64_t>(entry.size, map.clusters.size() * clusterSize));

@@ -326,6 +326,39 @@ TEST_F(MountRun, ConcurrentReadersThroughASmallCache) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
+// Disks whose boot sector lays out clusters and root otherwise than the media table (formatted by other
+// programs) are served by their own layout, as a raw disk and as an image: diff -r against mcopy -s.
+TEST_F(MountRun, DisksOfTheirOwnLayoutShowWhatMtoolsReads) {
+  const char* layouts[][2] = {
+      {"-S 512 -s 4 -r 512 -g 2/8 -M 0xFB", "640"},     // mkfs.fat's own 640K layout
+      {"-S 512 -s 64 -r 224 -g 2/18 -M 0xF0", "1440"},  // 32 KiB clusters, larger than a unit
+      {"-S 512 -s 2 -r 16 -g 2/21 -M 0xF0", "1680"},    // DMF with 1 KiB clusters
+  };
+  for (const auto& layout : layouts) {
+    SCOPED_TRACE(layout[0]);
+    kdltest::TempDir dir;
+    const std::string d = ShellQuote(dir.path().string());
+    const std::string env = "MTOOLS_SKIP_CHECK=1 HOME=" + d + " ";
+    const auto made = RunCommand(
+        "set -e; cd " + d + "; mkdir -p shelf src/SUB; head -c 90001 /dev/urandom > src/NOISE.BIN; " +
+            "seq 1 9000 > src/TEXT.TXT; seq 1 700 > 'src/Long file name.dat'; head -c 40000 /dev/urandom > "
+            "src/SUB/INNER.BIN; mkfs.fat -C -a -F 12 -h 0 -R 1 -f 2 " +
+            layout[0] + " shelf/raw.img " + layout[1] + " >/dev/null; " + env +
+            "mcopy -s -m -i shelf/raw.img src/NOISE.BIN src/TEXT.TXT 'src/Long file name.dat' src/SUB ::; " +
+            env + "mkdir mtools; mcopy -s -m -i shelf/raw.img :: mtools/; " + Kdl() +
+            " create shelf/raw.img shelf/disk.KDL >/dev/null",
+        true);
+    ASSERT_EQ(made.status, 0) << made.output;
+    KdlMount mount(Kdl(), dir / "shelf");
+    ASSERT_TRUE(mount.ok()) << mount.output();
+    for (const char* image : {"raw.img", "disk.KDL"}) {
+      const auto diff =
+          RunCommand("diff -r " + ShellQuote((mount / image).string()) + " " + d + "/mtools", true);
+      EXPECT_EQ(diff.status, 0) << image << ": " << diff.output;
+    }
+  }
+}
+
 TEST_F(MountRun, ForegroundMountEndsOnCtrlCAndDaemonOnUnmount) {
   const fs::path image = disks_->PackedKdl(2, "disk.KDL");
   kdltest::TempDir dir;
