@@ -61,17 +61,6 @@ bool SafeName(const std::string& name) {
          std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
 }
 
-bool IsMounted(const std::string& point) {
-  std::ifstream in("/proc/self/mountinfo");
-  for (std::string line; std::getline(in, line);) {
-    std::stringstream ss(line);
-    std::string id, parent, device, root, at;
-    ss >> id >> parent >> device >> root >> at;
-    if (at == point) return true;
-  }
-  return false;
-}
-
 TEST(MountTree, HostileNamesAreSafeAndUniqueAndEveryWalkEnds) {
   kdltest::ImageBench bench;
   const std::string image = bench.Write("hostile.KDL", HostileDisk());
@@ -142,7 +131,7 @@ TEST(MountSession, ServesInThisProcessAndEndsWhileAFileIsHeldOpen) {
   EXPECT_FALSE(session.Start((bench.dir / "none.KDL").string(), point, error));
   EXPECT_NE(error.find("がオープンできません"), std::string::npos) << error;
   ASSERT_TRUE(session.Start(image, point, error)) << error;
-  ASSERT_TRUE(IsMounted(point));
+  ASSERT_TRUE(kdltest::IsMounted(point));
   // find(1) walks the whole tree and ends.
   const auto r = RunCommand("timeout 60 find " + ShellQuote(point) + " | wc -l");
   EXPECT_EQ(r.status, 0);
@@ -157,7 +146,7 @@ TEST(MountSession, ServesInThisProcessAndEndsWhileAFileIsHeldOpen) {
   ASSERT_GE(held, 0);
   session.Stop();
   EXPECT_FALSE(session.IsRunning());
-  EXPECT_FALSE(IsMounted(point));
+  EXPECT_FALSE(kdltest::IsMounted(point));
   char byte = 0;
   EXPECT_EQ(pread(held, &byte, 1, 0), -1) << "the connection should have ended";
   close(held);

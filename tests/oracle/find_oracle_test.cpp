@@ -105,18 +105,7 @@ std::multiset<Hit> ParseHits(const std::string& output, const std::string& sourc
   return hits;
 }
 
-class FindOracle : public ::testing::TestWithParam<int> {
- protected:
-  static void SetUpTestSuite() { disks_ = new kdloracle::FixtureDisks(); }
-  static void TearDownTestSuite() {
-    delete disks_;
-    disks_ = nullptr;
-  }
-  void SetUp() override { ASSERT_TRUE(disks_->built()) << "the fixture script failed"; }
-  static kdloracle::FixtureDisks* disks_;
-};
-
-kdloracle::FixtureDisks* FindOracle::disks_ = nullptr;
+using FindOracle = kdloracle::FixtureSuite<::testing::TestWithParam<int>>;
 
 TEST_P(FindOracle, HitsAndMissesAreThoseOfTheMdirListing) {
   const int type = GetParam();

@@ -83,16 +83,11 @@ std::map<std::string, std::pair<char, uint64_t>> FindTree(const fs::path& root) 
   return out;
 }
 
-class MountOracle : public ::testing::TestWithParam<int> {
+class MountOracle : public kdloracle::FixtureSuite<::testing::TestWithParam<int>> {
  protected:
-  static void SetUpTestSuite() { disks_ = new kdloracle::FixtureDisks(); }
-  static void TearDownTestSuite() {
-    delete disks_;
-    disks_ = nullptr;
-  }
   void SetUp() override {
     KDL_SKIP_WITHOUT_FUSE();
-    ASSERT_TRUE(disks_->built()) << "the fixture script failed";
+    FixtureSuite::SetUp();
   }
 
   // Checks one mounted image against the manifest and mcopy's files.
@@ -145,11 +140,7 @@ class MountOracle : public ::testing::TestWithParam<int> {
     EXPECT_FALSE(unmatchedOurs.empty()) << "the Shift-JIS names should be among them";
     EXPECT_GT(files, 20u);
   }
-
-  static kdloracle::FixtureDisks* disks_;
 };
-
-kdloracle::FixtureDisks* MountOracle::disks_ = nullptr;
 
 TEST_P(MountOracle, FolderOfImageRawDiskAndArchiveShowsWhatMtoolsWrote) {
   const int type = GetParam();
@@ -270,21 +261,13 @@ TEST_P(MountOracle, DamagedUnitGivesEioForExactlyItsBytes) {
 
 INSTANTIATE_TEST_SUITE_P(AllMediaTypes, MountOracle, ::testing::Range(0, 8));
 
-class MountRun : public ::testing::Test {
+class MountRun : public kdloracle::FixtureSuite<> {
  protected:
-  static void SetUpTestSuite() { disks_ = new kdloracle::FixtureDisks(); }
-  static void TearDownTestSuite() {
-    delete disks_;
-    disks_ = nullptr;
-  }
   void SetUp() override {
     KDL_SKIP_WITHOUT_FUSE();
-    ASSERT_TRUE(disks_->built()) << "the fixture script failed";
+    FixtureSuite::SetUp();
   }
-  static kdloracle::FixtureDisks* disks_;
 };
-
-kdloracle::FixtureDisks* MountRun::disks_ = nullptr;
 
 // Eight threads read every file of an archive of all eight disks, each in its own order, through a cache of
 // one megabyte (a small part of what they read), and must all see mcopy's bytes.
@@ -377,7 +360,7 @@ TEST_F(MountRun, ForegroundMountEndsOnCtrlCAndDaemonOnUnmount) {
   bool mounted = false;
   for (int i = 0; i < 100 && !mounted; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    mounted = kdloracle::IsMounted(point);
+    mounted = kdltest::IsMounted(point);
   }
   ASSERT_TRUE(mounted);
   EXPECT_TRUE(ReadFile(point / "README.TXT") == ReadFile(disks_->Fixture(2, ".files") / "README.TXT"));
@@ -385,14 +368,14 @@ TEST_F(MountRun, ForegroundMountEndsOnCtrlCAndDaemonOnUnmount) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  EXPECT_FALSE(kdloracle::IsMounted(point));
+  EXPECT_FALSE(kdltest::IsMounted(point));
 
   // As a daemon: `kdl mount` returns once the mount is there, fusermount3 -u ends it.
   {
     KdlMount daemon(Kdl(), image);
     ASSERT_TRUE(daemon.ok()) << daemon.output();
     EXPECT_EQ(RunCommand("fusermount3 -u " + ShellQuote(daemon.path().string())).status, 0);
-    EXPECT_FALSE(kdloracle::IsMounted(daemon.path()));
+    EXPECT_FALSE(kdltest::IsMounted(daemon.path()));
   }
   // What cannot be mounted is refused before anything is mounted.
   kdltest::WriteFile(dir / "text.txt", {'x'});

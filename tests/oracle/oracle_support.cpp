@@ -69,18 +69,6 @@ bool FuseUsable() {
   return kdltest::HaveTool("fusermount3");
 }
 
-bool IsMounted(const fs::path& mountpoint) {
-  std::ifstream in("/proc/self/mountinfo");
-  const std::string target = fs::weakly_canonical(mountpoint).string();
-  for (std::string line; std::getline(in, line);) {
-    std::stringstream ss(line);
-    std::string id, parent, device, root, point;
-    ss >> id >> parent >> device >> root >> point;
-    if (point == target) return true;
-  }
-  return false;
-}
-
 KdlMount::KdlMount(const std::string& kdl, const fs::path& source, const std::string& extra)
     : point_(dir_.path() / "mnt") {
   fs::create_directory(point_);
@@ -88,11 +76,12 @@ KdlMount::KdlMount(const std::string& kdl, const fs::path& source, const std::st
                                 ShellQuote(point_.string()) + " " + extra + " </dev/null",
                             true);
   output_ = r.output;
-  ok_ = r.status == 0 && IsMounted(point_);
+  ok_ = r.status == 0 && kdltest::IsMounted(point_);
 }
 
 KdlMount::~KdlMount() {
-  if (IsMounted(point_)) RunCommand("fusermount3 -u " + ShellQuote(point_.string()) + " 2>/dev/null");
+  if (kdltest::IsMounted(point_))
+    RunCommand("fusermount3 -u " + ShellQuote(point_.string()) + " 2>/dev/null");
 }
 
 }  // namespace kdloracle

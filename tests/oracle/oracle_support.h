@@ -2,6 +2,8 @@
 // images made of them, and mounts of `kdl mount` that are always taken down again.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -50,8 +52,18 @@ bool FuseUsable();
     if (!kdloracle::FuseUsable()) GTEST_SKIP() << "needs /dev/fuse (FUSE is not available here)"; \
   } while (false)
 
-// True while `mountpoint` is a mount of this machine.
-bool IsMounted(const std::filesystem::path& mountpoint);
+// A test suite over the fixture disks, built once for the whole suite.
+template <typename Base = ::testing::Test>
+class FixtureSuite : public Base {
+ protected:
+  static void SetUpTestSuite() { disks_ = new FixtureDisks(); }
+  static void TearDownTestSuite() {
+    delete disks_;
+    disks_ = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(disks_->built()) << "the fixture script failed"; }
+  static inline FixtureDisks* disks_ = nullptr;
+};
 
 // A `kdl mount` of `source` on a fresh folder, unmounted (fusermount3 -u) when the object goes.
 class KdlMount {
