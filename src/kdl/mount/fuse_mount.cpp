@@ -243,7 +243,9 @@ bool FuseAvailable(std::string& why) {
 
 int ServeMount(const MountRequest& request, LogPrompter& prompter, std::string& error) {
   if (!FuseAvailable(error) || !CheckMountpoint(request.mountpoint, error)) return 1;
-  // A daemon works from "/": every path it keeps must not depend on where it was started.
+  // A daemon works from "/": every path it keeps must not depend on where it was started, the mount point
+  // included, which it unmounts by name when a signal ends it.
+  const std::string mountpoint = AbsolutePath(request.mountpoint);
   TreeOptions options;
   options.cacheBytes = request.cacheBytes;
   MountTree tree(AbsolutePath(request.source), prompter, options);
@@ -253,7 +255,7 @@ int ServeMount(const MountRequest& request, LogPrompter& prompter, std::string& 
     error = "the mount options were not accepted";
     return 1;
   }
-  if (!mounted.Mount(request.mountpoint)) {
+  if (!mounted.Mount(mountpoint)) {
     error = "cannot mount on " + request.mountpoint;
     return 1;
   }
@@ -290,7 +292,7 @@ bool MountSession::Start(const std::string& source, const std::string& mountpoin
   auto tree = std::make_unique<MountTree>(AbsolutePath(source), impl_->prompter);
   if (!tree->Open(error)) return false;
   auto mounted = std::make_unique<Mounted>(*tree, source, std::vector<std::string>{});
-  if (!mounted->Created() || !mounted->Mount(mountpoint)) {
+  if (!mounted->Created() || !mounted->Mount(AbsolutePath(mountpoint))) {
     error = "cannot mount on " + mountpoint;
     return false;
   }
