@@ -1,11 +1,9 @@
 // The main window: selection kinds, what each command puts into the work area and which window it opens,
-// The main window: selection kinds, what each command puts into the work area and which window it opens,
 // the keys and the focus, the list following its folder, the file operations of the context menu, the
 // version box, and mounting an image or archive.
 #include <unistd.h>
 
 #include <QAction>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -14,12 +12,12 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QToolButton>
-#include <QUrl>
 #include <QtTest>
 
 #include "kdlw/app/about_box.h"
 #include "kdlw/app/main_form.h"
 #include "kdlw/app/mounts.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 #include "samples.h"
@@ -80,12 +78,7 @@ class Harness {
 class MainFormTest : public QObject {
   Q_OBJECT
 
- public slots:
-  // Stands in for the desktop's file manager.
-  void OpenInFileManager(const QUrl& url) { openedUrls_ << url; }
-
  private:
-  QList<QUrl> openedUrls_;
   QTemporaryDir runtime_;
   QTemporaryDir dir_;
   QTemporaryDir trash_;
@@ -549,34 +542,44 @@ class MainFormTest : public QObject {
     QVERIFY(kdlwtest::WriteFileBytes(Path("M.KDZ"), kdlwtest::ArchiveBytes("set", "", {image})));
     QVERIFY(kdlwtest::WriteFileBytes(Path("BAD.KDL"), "not an image"));
 
-    QDesktopServices::setUrlHandler("file", this, "OpenInFileManager");
-    openedUrls_.clear();
+    // The desktop's file manager is a script that writes down each folder it is given.
+    const QString log = Path("opened.txt");
+    auto opened = [&log] {
+      return QString::fromUtf8(kdlwtest::ReadFileBytes(log)).split('\n', Qt::SkipEmptyParts);
+    };
     QStringList points;
     {
       Harness h(dir_.path());
       TMainForm form(h.context, h.options);
+      form.Opener().SetCommand("sh", {"-c", "printf '%s\\n' \"$1\" >>\"$0\"", log});
       Select(form, {"M.KDL"});
       form.findChild<QAction*>("KMount")->trigger();
+      QTRY_COMPARE(opened().size(), 1);
       Select(form, {"M.KDZ"});
       QVERIFY(form.HandleKey(Qt::Key_M));
-      QCOMPARE(openedUrls_.size(), 2);
-      const QString imageRoot = openedUrls_[0].toLocalFile();
+      QTRY_COMPARE(opened().size(), 2);
+      const QString imageRoot = opened()[0];
       QCOMPARE(kdlwtest::ReadFileBytes(imageRoot + "/NOTE.TXT"), QByteArray("mounted\n"));
-      QCOMPARE(kdlwtest::ReadFileBytes(openedUrls_[1].toLocalFile() + "/DISK1 Box 1/NOTE.TXT"),
-               QByteArray("mounted\n"));
+      QCOMPARE(kdlwtest::ReadFileBytes(opened()[1] + "/DISK1 Box 1/NOTE.TXT"), QByteArray("mounted\n"));
       // Mounting the same file again opens the same mount point.
       Select(form, {"M.KDL"});
       form.Mount();
-      QCOMPARE(openedUrls_.size(), 3);
-      QCOMPARE(openedUrls_[2], openedUrls_[0]);
+      QTRY_COMPARE(opened().size(), 3);
+      QCOMPARE(opened()[2], imageRoot);
       points = form.Mounts().MountPoints();
       QCOMPARE(points.size(), 2);
       // What cannot be mounted is said, and nothing opens.
       Select(form, {"BAD.KDL"});
       form.Mount();
-      QCOMPARE(openedUrls_.size(), 3);
       QCOMPARE(h.dialogs.records.size(), size_t{1});
       QVERIFY(h.dialogs.records[0].text.contains(QStringLiteral("をマウントできません")));
+      // Without a file manager the user is told where the mount is.
+      form.Opener().SetCommand("sh", {"-c", "exit 3"});
+      Select(form, {"M.KDL"});
+      form.Mount();
+      QTRY_COMPARE(h.dialogs.records.size(), size_t{2});
+      QVERIFY(h.dialogs.records[1].text.startsWith(imageRoot + QStringLiteral(" にマウントしました")));
+      QCOMPARE(opened().size(), 3);
       form.close();
       QFile mountinfo("/proc/self/mountinfo");
       QVERIFY(mountinfo.open(QIODevice::ReadOnly));
@@ -586,7 +589,6 @@ class MainFormTest : public QObject {
         QVERIFY(!QFileInfo::exists(p));
       }
     }
-    QDesktopServices::unsetUrlHandler("file");
   }
 
   void commandLineOpensTheFileThenFinishes() {

@@ -1,13 +1,12 @@
 // The main window's commands: each takes the selection kind, fills the work area and opens one window.
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 
 #include "kdlw/app/about_box.h"
 #include "kdlw/app/main_form.h"
 #include "kdlw/app/mounts.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 
@@ -197,7 +196,14 @@ void TMainForm::Mount() {
                              kdl::Buttons::kOk, kdl::Icon::kStop);
     return;
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(mountpoint));
+  // Without a file manager the mount is still there: the user is told where to find it.
+  // The opener is the window's own: it is gone, and this never runs, once the window is.
+  opener_->Open(mountpoint, [this, mountpoint] {
+    context_.dialogs.Message(
+        isVisible() ? this : nullptr, QStringLiteral("KDLW"),
+        QStringLiteral("%1 にマウントしました\nフォルダを開くプログラムが見つかりません").arg(mountpoint),
+        kdl::Buttons::kOk, kdl::Icon::kInformation);
+  });
 }
 
 void TMainForm::RunCommandLine() {

@@ -13,6 +13,7 @@
 
 #include "kdlw/app/mounts.h"
 #include "kdlw/common/app_icon.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/common/fonts.h"
 #include "kdlw/common/tool_button.h"
 #include "kdlw/components/animate_form.h"
@@ -40,6 +41,7 @@ TMainForm::TMainForm(AppContext& context, MainFormOptions options, QWidget* pare
       options_(std::move(options)),
       mounts_(std::make_unique<MountList>()) {
   setObjectName(QStringLiteral("MainForm"));
+  opener_ = new DesktopOpener(this);
   setWindowTitle(QStringLiteral("ＫＤＬＷ"));
   setWindowIcon(AppIcon());
   setFont(JapaneseUiFont(12));

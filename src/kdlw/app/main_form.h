@@ -18,6 +18,7 @@ class QToolButton;
 
 namespace kdlw {
 
+class DesktopOpener;
 class MountList;
 class TAnimateForm;
 class TFileView;
@@ -81,6 +82,8 @@ class TMainForm : public QMainWindow {
   QMenu* PopupMenu1() const { return popupMenu1_; }
   bool CommandLineMode() const { return !options_.parameters.isEmpty(); }
   MountList& Mounts() { return *mounts_; }
+  // Opens a mount point in the desktop's file manager; xdg-open unless replaced.
+  DesktopOpener& Opener() { return *opener_; }
 
  signals:
   // The command-line start is done: the program ends now.
@@ -107,6 +110,7 @@ class TMainForm : public QMainWindow {
   WindowPlacement loadedPlacement_;
   // Unmounted when the window closes, and at the latest when it goes.
   std::unique_ptr<MountList> mounts_;
+  DesktopOpener* opener_ = nullptr;
 
   QWidget* panel1_ = nullptr;
   QToolButton* sbSel_ = nullptr;
