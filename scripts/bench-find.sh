@@ -68,7 +68,8 @@ timed() {
   shift 2
   for ((i = 0; i < runs; ++i)); do
     /usr/bin/time -f '%e %U %S' -o time.txt "$@" >/dev/null || true
-    read -r wall user system <time.txt
+    # A command that ends with another status than 0 (kdl find that found nothing) gets a line before it.
+    read -r wall user system < <(tail -n 1 time.txt)
     cpu=$(awk "BEGIN { print $user + $system }")
     if [ -z "$best" ] || awk "BEGIN { exit !($wall < $best) }"; then best=$wall bestcpu=$cpu; fi
   done
