@@ -45,6 +45,7 @@ for t in 0 1 2 3 4 5 6 7; do
   cp "floppies/type$t.img" "lean$t.img"
   root=::; [ "$t" = 7 ] && root=::/MISC
   mdel -i "lean$t.img" ::/BIG.BIN "$root/LOG.TXT" 2>/dev/null || true
+  rm -f "disk$t.KDL"
   "$kdl" create "lean$t.img" "disk$t.KDL" >/dev/null
 done
 ls -l disk*.KDL | awk '{ s += $5 } END { printf "eight compressed images: %d bytes\n", s }'
