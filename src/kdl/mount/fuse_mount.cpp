@@ -5,6 +5,7 @@
 #include <fuse.h>
 #include <fuse_lowlevel.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -73,7 +74,7 @@ int Open(const char* path, fuse_file_info* info) {
   // cache, so that exactly its unreadable bytes give EIO however a program reads it.
   info->keep_cache = file->readable ? 1 : 0;
   info->direct_io = file->readable ? 0 : 1;
-  info->fh = reinterpret_cast<uint64_t>(file.release());
+  info->fh = reinterpret_cast<uint64_t>(Tree().Hold(std::move(file)));
   return 0;
 }
 
@@ -86,7 +87,7 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* i
 }
 
 int Release(const char*, fuse_file_info* info) {
-  delete reinterpret_cast<MountTree::OpenFile*>(info->fh);
+  Tree().Release(reinterpret_cast<const MountTree::OpenFile*>(info->fh));
   info->fh = 0;
   return 0;
 }
@@ -292,13 +293,14 @@ bool MountSession::Start(const std::string& source, const std::string& mountpoin
   auto tree = std::make_unique<MountTree>(AbsolutePath(source), impl_->prompter);
   if (!tree->Open(error)) return false;
   auto mounted = std::make_unique<Mounted>(*tree, source, std::vector<std::string>{});
-  if (!mounted->Created() || !mounted->Mount(AbsolutePath(mountpoint))) {
+  const std::string absolute = AbsolutePath(mountpoint);
+  if (!mounted->Created() || !mounted->Mount(absolute)) {
     error = "cannot mount on " + mountpoint;
     return false;
   }
   impl_->tree = std::move(tree);
   impl_->mounted = std::move(mounted);
-  impl_->mountpoint = mountpoint;
+  impl_->mountpoint = absolute;
   std::promise<void> ended;
   impl_->ended = ended.get_future();
   impl_->loop = std::thread([mounted = impl_->mounted.get(), ended = std::move(ended)]() mutable {
@@ -310,20 +312,17 @@ bool MountSession::Start(const std::string& source, const std::string& mountpoin
 
 void MountSession::Stop() {
   if (!impl_->loop.joinable()) return;
-  int root = -1;
   std::thread poke;
   if (impl_->ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
-    // The serving threads only see that they are to end when a request wakes one of them: one more is made
-    // through a handle on the root. It may be taken and never answered as the threads end, so it is made from
-    // a thread of its own, which closing the device releases.
-    root = ::open(impl_->mountpoint.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The serving threads only see that they are to end when a request wakes one of them: one more is made.
+    // Reading an extended attribute of the root always reaches the file system (the kernel keeps none) and
+    // leaves no handle behind to be released. The request may be taken and never answered as the threads
+    // end, so it is made from a thread of its own, which closing the device releases.
     fuse_session_exit(fuse_get_session(impl_->mounted->get()));
-    if (root >= 0) {
-      poke = std::thread([root] {
-        const int fd = ::openat(root, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) ::close(fd);
-      });
-    }
+    poke = std::thread([point = impl_->mountpoint] {
+      char byte = 0;
+      (void)::getxattr(point.c_str(), kDosAttributeName, &byte, sizeof byte);
+    });
   }
   if (impl_->ended.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     // Still serving: leave it running rather than free what its threads use.
@@ -340,7 +339,6 @@ void MountSession::Stop() {
   impl_->tree.reset();
   impl_->mountpoint.clear();
   if (poke.joinable()) poke.join();
-  if (root >= 0) ::close(root);
 }
 
 bool MountSession::IsRunning() const {

@@ -422,4 +422,16 @@ int MountTree::Open(const Node& node, OpenFile& file) {
   return 0;
 }
 
+MountTree::OpenFile* MountTree::Hold(std::unique_ptr<OpenFile> file) {
+  OpenFile* held = file.get();
+  const std::lock_guard lock(openMutex_);
+  open_.emplace(held, std::move(file));
+  return held;
+}
+
+void MountTree::Release(const OpenFile* file) {
+  const std::lock_guard lock(openMutex_);
+  open_.erase(file);
+}
+
 }  // namespace kdlmount

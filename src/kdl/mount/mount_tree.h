@@ -2,9 +2,8 @@
 //
 //   an image          its root directory is the mount's root
 //   an archive        one folder per image: "DISKn", or "DISKn label" when the image has a first label line
-//   a folder          mirrored: its folders as folders, each image and archive as a folder named after its
-//   file,
-//                     other files left out
+//   a folder          mirrored: its folders as folders, each image and archive as a folder named
+//                     after its file, other files left out
 //
 // Inside an image, names are made safe for the host exactly as copy-out makes them, and a name that two
 // entries of one directory would share gets "~2", "~3"... after it. A directory that leads back to one of the
@@ -81,6 +80,10 @@ class MountTree {
   };
   // Opens a kFile node: 0 or -EIO.
   int Open(const Node& node, OpenFile& file);
+  // Keeps an open file until it is released. What the kernel never releases (files still open when a mount
+  // ends) goes with the tree.
+  OpenFile* Hold(std::unique_ptr<OpenFile> file);
+  void Release(const OpenFile* file);
 
   kdl::UnitCache& cache() { return cache_; }
   kdl::VolumePool& volumes() { return pool_; }
@@ -129,6 +132,9 @@ class MountTree {
       archives_;
   std::unordered_map<std::string, std::shared_ptr<const DirectoryListing>> directories_;
   size_t rememberedEntries_ = 0;
+
+  std::mutex openMutex_;
+  std::unordered_map<const OpenFile*, std::unique_ptr<OpenFile>> open_;
 };
 
 // Unique names for a listing: the second and later uses of a name get "~2", "~3"..., kept within 255 bytes.
