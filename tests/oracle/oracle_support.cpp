@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <exception>
 #include <fstream>
 #include <sstream>
 
@@ -41,14 +42,16 @@ std::string LocalTimeText(std::time_t t) {
 }
 
 FixtureDisks::FixtureDisks() {
-  const auto r =
-      RunCommand("bash " + ShellQuote(std::string(KDL_SOURCE_DIR) + "/tests/fixtures/make_floppies.sh") +
-                 " " + ShellQuote(dir_.path().string()) + " >/dev/null 2>&1");
-  built_ = r.status == 0;
+  try {
+    kdltest::Floppies();
+    built_ = true;
+  } catch (const std::exception&) {
+    built_ = false;
+  }
 }
 
 fs::path FixtureDisks::Fixture(int type, const std::string& suffix) const {
-  return dir_.path() / ("type" + std::to_string(type) + suffix);
+  return kdltest::Floppies() / ("type" + std::to_string(type) + suffix);
 }
 
 fs::path FixtureDisks::PackedKdl(int type, const std::string& name) const {

@@ -29,7 +29,8 @@ std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& file);
 // "YYYY-MM-DD HH:MM:SS" of a host time in local time, as the manifest writes entry times.
 std::string LocalTimeText(std::time_t t);
 
-// The eight fixture disks in a temporary folder, built once by the fixture script.
+// The eight fixture disks the fixture script built (shared by every test program, never written to), and a
+// temporary folder for what a test makes of them.
 class FixtureDisks {
  public:
   FixtureDisks();
