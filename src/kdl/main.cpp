@@ -5,6 +5,7 @@
 
 #include "kdl/commands.h"
 #include "kdl/commands_archive.h"
+#include "kdl/commands_collection.h"
 #include "kdl/commands_drive.h"
 #include "kdl/commands_edit.h"
 #include "kdl/manual.h"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
   const kdlcli::ArchiveCommands archive = kdlcli::AddArchiveCommands(app);
   const kdlcli::EditCommands edit = kdlcli::AddEditCommands(app);
+  const kdlcli::CollectionCommands collection = kdlcli::AddCollectionCommands(app);
   // A file, folder, drive or image number is never named by an empty word (a label line or a path inside an
   // image may be empty).
   const CLI::Validator named(
@@ -119,6 +121,7 @@ int main(int argc, char** argv) {
     if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunArchiveCommand(archive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunEditCommand(edit, session); rc >= 0) return rc;
+    if (const int rc = kdlcli::RunCollectionCommand(collection, session); rc >= 0) return rc;
     if (test->parsed()) return kdlcli::CmdTest(session, operand);
     if (lbl->parsed()) return kdlcli::CmdLabels(session, operand, labels);
     if (ls->parsed()) return kdlcli::CmdLs(session, operand, dir, recursive);
