@@ -146,6 +146,7 @@ bool ReplacingFile::Create(const std::string& target) {
   mtime_.reset();
   if (target == kStandardOutputName) {
     if (!file_.OpenTemporary(TemporaryFolder())) return false;
+    unnamedPath_ = "/proc/self/fd/" + std::to_string(file_.fd());
     method_ = Method::kStandardOutput;
     return true;
   }
@@ -167,6 +168,7 @@ bool ReplacingFile::Create(const std::string& target) {
   }
   // The file itself is written over at the end; the folder need not be writable.
   if (!file_.OpenTemporary(TemporaryFolder())) return false;
+  unnamedPath_ = "/proc/self/fd/" + std::to_string(file_.fd());
   method_ = Method::kCopyOver;
   return true;
 }
@@ -226,6 +228,7 @@ bool ReplacingFile::Commit() {
     return false;
   }
   file_.Close();
+  unnamedPath_.clear();
   method_ = Method::kNone;
   return true;
 }
@@ -292,6 +295,7 @@ bool ReplacingFile::CommitStandardOutput() {
 
 void ReplacingFile::Discard() {
   file_.Close();
+  unnamedPath_.clear();
   if (!temp_.empty()) ::unlink(temp_.c_str());
   UnregisterTemporaryFile(slot_);
   slot_ = -1;

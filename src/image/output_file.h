@@ -57,8 +57,9 @@ class ReplacingFile {
   // exists and is not a regular file (errno EISDIR or EINVAL).
   bool Create(const std::string& target);
   File& file() { return file_; }
-  // The temporary file's path while it is being written (empty before Create and after Commit or Discard).
-  const std::string& tempPath() const { return temp_; }
+  // A path that opens the temporary file while it is being written (for a file without a name, its entry in
+  // /proc/self/fd); empty before Create and after Commit or Discard.
+  const std::string& tempPath() const { return temp_.empty() ? unnamedPath_ : temp_; }
   Method method() const { return method_; }
   // The modification time the target gets.
   void SetModificationTime(std::time_t when) { mtime_ = when; }
@@ -79,6 +80,7 @@ class ReplacingFile {
   Method method_ = Method::kNone;
   std::string target_;
   std::string temp_;
+  std::string unnamedPath_;
   int slot_ = -1;
   struct stat existing_ {};
   std::optional<std::time_t> mtime_;

@@ -81,6 +81,8 @@ TEST(ReplacingFile, EachWayOfReplacingKeepsWhatARenameWouldLose) {
     ASSERT_TRUE(out.Create((dir / (c.throughSymlink ? "link.KDL" : "T.KDL")).string()));
     EXPECT_EQ(out.method(), c.method);
     ASSERT_TRUE(WriteNew(out));
+    // What was written can be read back by its path before the commit, whichever way it will be put in place.
+    EXPECT_EQ(ReadFile(out.tempPath()), kNew);
     // Until the commit the target is what it was.
     if (c.exists) {
       EXPECT_EQ(ReadFile(file), kOld);
