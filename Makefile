@@ -5,7 +5,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 300
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKDL_WERROR=ON
 
-.PHONY: all setup configure build test test-asan run bench fuzz install clean
+.PHONY: all setup configure build test test-asan run bench fuzz install package clean
 
 all: build
 
@@ -46,6 +46,10 @@ fuzz: setup
 
 install: build
 	cmake --install $(BUILD)
+
+# A Debian package of both programs: $(BUILD)/kdlw_VERSION_ARCH.deb, installed with `apt install ./kdlw_*.deb`.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

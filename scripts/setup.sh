@@ -8,8 +8,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libcli11-dev
   clang libclang-rt-14-dev
   mtools dosfstools lhasa jlha-utils time python3
+  libfuse3-dev fuse3 attr
   qt6-base-dev libgl-dev fonts-noto-cjk xvfb xauth
   qt6-translations-l10n shared-mime-info openbox x11-utils
+  pandoc help2man bash-completion dpkg-dev fakeroot lintian
 )
 
 missing=()

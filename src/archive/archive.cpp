@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <filesystem>
@@ -64,13 +65,9 @@ int32_t OpenArchive(ArchiveState& archive, const std::string& path) {
   const std::string name = WithArchiveExtension(path);
   ImageWork& work = archive.work();
   File& file = archive.file();
-  work.readOnly = false;
-  if (!file.Open(name, File::Mode::kReadWrite)) {
-    if (!file.Open(name, File::Mode::kRead)) {
-      ShowArchiveError(archive, Format(kCannotOpen, path.c_str()));
-      return -1;
-    }
-    work.readOnly = true;
+  if (!OpenForChange(file, name, work.readOnly)) {
+    ShowArchiveError(archive, Format(kCannotOpen, path.c_str()));
+    return -1;
   }
   std::array<uint8_t, kArchiveHeaderSize> bytes{};
   std::optional<ArchiveHeader> header;
@@ -103,27 +100,115 @@ void RewindArchive(ArchiveState& archive) {
   archive.entryIndex = -1;
 }
 
+RecordKind ReadRecord(const File& file, int64_t at, ArchiveEntry& entry) {
+  std::array<uint8_t, kArchiveEntrySize> bytes{};
+  const int64_t size = file.Size();
+  if (at < kFirstRecordOffset || size < 0 || at > size) return RecordKind::kBroken;
+  // A file that ends where a record would start, or inside a record whose first byte is zero, ends the chain
+  // as a terminator does: nothing of an image lies there.
+  if (at == size) return RecordKind::kEnd;
+  const int64_t got = file.ReadAt(static_cast<uint64_t>(at), bytes.data(), bytes.size());
+  if (got >= 1 && bytes[0] == 0) {
+    entry = ArchiveEntry{};
+    return RecordKind::kEnd;
+  }
+  if (got != static_cast<int64_t>(bytes.size())) return RecordKind::kBroken;
+  entry = ParseArchiveEntry(ByteView(bytes.data(), bytes.size()));
+  // Every writer marks a record in use with a space; any other byte means the walk has lost the chain.
+  if (entry.marker != kEntryInUse) return RecordKind::kBroken;
+  // The image must lie inside the file; the next record may be missing (an addition in progress).
+  const int64_t imageStart = at + static_cast<int64_t>(kArchiveEntrySize);
+  if (entry.length < 0 || imageStart + entry.length > size) return RecordKind::kBroken;
+  // An image whose own track directory reaches past the record's length has a wrong length when the chain
+  // does not go on behind it: appending there would write over its last bytes.
+  const int64_t next = imageStart + entry.length;
+  if (StoredImageEnd(file, imageStart) > entry.length) {
+    ArchiveEntry following;
+    std::array<uint8_t, kArchiveEntrySize> peek{};
+    const bool goesOn = file.ReadAt(static_cast<uint64_t>(next), peek.data(), peek.size()) ==
+                            static_cast<int64_t>(peek.size()) &&
+                        (following = ParseArchiveEntry(ByteView(peek.data(), peek.size())),
+                         following.marker == kEntryInUse && following.length >= 0 &&
+                             next + static_cast<int64_t>(kArchiveEntrySize) + following.length <= size);
+    if (!goesOn) return RecordKind::kBroken;
+  }
+  return RecordKind::kInUse;
+}
+
+int64_t StoredImageEnd(const File& file, int64_t imageStart) {
+  std::array<uint8_t, kKdlHeaderSize + kTrackDirectorySize> head{};
+  if (file.ReadAt(static_cast<uint64_t>(imageStart), head.data(), head.size()) !=
+      static_cast<int64_t>(head.size()))
+    return -1;
+  const std::optional<KdlHeader> header = ParseKdlHeader(ByteView(head.data(), kKdlHeaderSize));
+  if (!header) return -1;
+  const TrackDirectory directory =
+      *ParseTrackDirectory(ByteView(head.data() + kKdlHeaderSize, kTrackDirectorySize));
+  const int cylinders = header->mediaType == kMediaTypeDmf ? MediaGeometryOf(kMediaTypeDmf).cylinders
+                                                           : header->geometry.cylinders;
+  int64_t end = static_cast<int64_t>(kKdlHeaderSize + kTrackDirectorySize);
+  for (int unit = 0; unit < std::clamp(cylinders, 0, kTrackDirectoryEntries); ++unit) {
+    const TrackEntry& e = directory[static_cast<size_t>(unit)];
+    if (e.kind != kTrackNormal && e.kind != kTrackCompressed) continue;
+    end = std::max(end, int64_t{e.offset} + e.storedLength);
+  }
+  return end;
+}
+
 int32_t ReadEntry(ArchiveState& archive) {
   const int64_t at = archive.baseOffset();
   const int32_t number = archive.entryIndex + 2;
-  std::array<uint8_t, kArchiveEntrySize> bytes{};
-  const int64_t size = archive.file().Size();
-  const bool whole = at >= kFirstRecordOffset &&
-                     archive.file().ReadAt(static_cast<uint64_t>(at), bytes.data(), bytes.size()) ==
-                         static_cast<int64_t>(bytes.size());
-  if (whole) {
-    archive.entry = ParseArchiveEntry(ByteView(bytes.data(), bytes.size()));
-    if (archive.entry.IsEnd()) return 0;
-    // The image must lie inside the file; the next record may be missing (an addition in progress).
-    const int64_t imageStart = at + static_cast<int64_t>(kArchiveEntrySize);
-    if (archive.entry.length >= 0 && imageStart + archive.entry.length <= size) {
-      archive.setBaseOffset(imageStart);
+  switch (ReadRecord(archive.file(), at, archive.entry)) {
+    case RecordKind::kEnd:
+      archive.entry = ArchiveEntry{};
+      return 0;
+    case RecordKind::kInUse:
+      archive.setBaseOffset(at + static_cast<int64_t>(kArchiveEntrySize));
       ++archive.entryIndex;
       return 1;
-    }
+    case RecordKind::kBroken:
+      break;
   }
   ShowArchiveError(archive, Format(kBrokenEntry, archive.path.c_str(), number));
   return kEntryBroken;
+}
+
+ChainSurvey SurveyChain(ArchiveState& archive) {
+  ChainSurvey survey;
+  ArchiveEntry entry;
+  for (int64_t at = kFirstRecordOffset;;) {
+    survey.end = at;
+    const RecordKind kind = ReadRecord(archive.file(), at, entry);
+    if (kind == RecordKind::kEnd) return survey;
+    if (kind == RecordKind::kBroken) {
+      survey.broken = true;
+      return survey;
+    }
+    ++survey.records;
+    at += static_cast<int64_t>(kArchiveEntrySize) + entry.length;
+  }
+}
+
+std::string ChainProblem(ArchiveState& archive, const ChainSurvey& survey) {
+  const int32_t count = archive.header.count;
+  // A chain broken, or ending, before the count is met: the entry that should follow is not right. More
+  // records than the count: an addition that stopped before it raised the count, or a damaged count.
+  if (survey.broken || (survey.records < count && count >= 0))
+    return Format(kBrokenEntry, archive.path.c_str(), survey.records + 1);
+  if (survey.records != count) return Format(kCountMismatch, archive.path.c_str(), count, survey.records);
+  return {};
+}
+
+bool ChainEndsAtCount(ArchiveState& archive, int32_t walked) {
+  ArchiveEntry entry;
+  const bool ends = walked == archive.header.count &&
+                    ReadRecord(archive.file(), archive.baseOffset(), entry) == RecordKind::kEnd;
+  if (!ends) {
+    const std::string problem = ChainProblem(archive, SurveyChain(archive));
+    ShowArchiveError(archive,
+                     problem.empty() ? Format(kBrokenEntry, archive.path.c_str(), walked + 1) : problem);
+  }
+  return ends;
 }
 
 void SkipImage(ArchiveState& archive) { archive.setBaseOffset(archive.baseOffset() + archive.entry.length); }
@@ -165,9 +250,16 @@ int32_t FindArchiveEntry(ArchiveState& archive, std::string_view name) {
   return -1;
 }
 
+bool TryLockOn(int fd) { return TryLock(fd); }
+
 bool AcquireArchiveLock(ArchiveState& archive) {
   if (archive.locked) return true;
-  const int fd = archive.file().fd();
+  if (!AcquireLockOn(archive, archive.file().fd())) return false;
+  archive.locked = true;
+  return true;
+}
+
+bool AcquireLockOn(ArchiveState& archive, int fd) {
   bool got = TryLock(fd);
   while (!got) {
     if (errno != EWOULDBLOCK) {
@@ -185,7 +277,6 @@ bool AcquireArchiveLock(ArchiveState& archive) {
       got = TryLock(fd);
     }
   }
-  archive.locked = true;
   return true;
 }
 

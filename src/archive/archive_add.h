@@ -30,10 +30,13 @@ class ImageAdder {
   virtual int64_t AddImage(ArchiveState& archive, ImageState& image) = 0;
 };
 
-// Creates the archive `path` (kCreateArchive: with the two label texts, replacing any file of that name) or
-// opens it (unless it is open already and kOpenArchiveFirst is clear), and adds images until the adder stops.
-// Closes it with kCloseArchiveAfter. The number of images added, or -1 when the archive could not be created,
-// opened for writing, locked, or walked to its end.
+// Creates the archive `path` (kCreateArchive: with the two label texts) or opens it (unless it is open
+// already and kOpenArchiveFirst is clear), and adds images until the adder stops. A new archive is built
+// beside any file of its name and replaces it only when at least one image was added (or none was asked
+// for): a run that adds nothing leaves the old file as it was. An existing archive is appended to only when
+// its whole chain is sound and agrees with its count. Closes it with kCloseArchiveAfter. The number of images
+// added, or -1 when the archive could not be created, opened for writing, locked, walked to its end or put
+// in place.
 int32_t AddFloppies(ArchiveState& archive, ImageState& image, const std::string& path, int32_t flags,
                     const std::array<std::string, kArchiveLabelCount>& labels, ImageAdder& adder);
 

@@ -8,6 +8,7 @@
 #include "archive/archive.h"
 #include "archive/messages.h"
 #include "browse/copyout.h"
+#include "image/output_file.h"
 
 namespace kdl {
 
@@ -29,13 +30,18 @@ bool IsSameFile(const std::string& path, int fd) {
 
 int64_t ExtractEntry(ArchiveState& archive, const std::string& output, int32_t index) {
   if (PositionOnEntry(archive, index) != 1) return -1;
-  // Creating the output would empty the archive it is read from.
-  if (IsSameFile(output, archive.file().fd())) {
+  // Replacing the output would empty the archive it is read from.
+  if (output != kStandardOutputName && IsSameFile(output, archive.file().fd())) {
     ShowArchiveError(archive, Format(kIsTheArchive, output.c_str()));
     return -1;
   }
-  File out;
-  if (!out.Open(output, File::Mode::kCreate)) {
+  if (output != kStandardOutputName && ExamineTarget(output) == TargetKind::kWriteProtected &&
+      !ConfirmReplace(archive.work().prompter, kCaptionArchive, output, {}))
+    return -1;
+  // The image is written whole under a temporary name, so that a cut-off image never passes for a whole one
+  // by its name, and an earlier file of that name stays as it was until the new one is complete.
+  ReplacingFile out;
+  if (!out.Create(output)) {
     ShowArchiveError(archive, kCannotOpenOutput);
     return -1;
   }
@@ -48,23 +54,21 @@ int64_t ExtractEntry(ArchiveState& archive, const std::string& output, int32_t i
     if (archive.file().ReadAt(from + static_cast<uint64_t>(done), buffer.data(), n) !=
         static_cast<int64_t>(n)) {
       failure = kInputError;
-    } else if (out.WriteAt(static_cast<uint64_t>(done), buffer.data(), n) != static_cast<int64_t>(n)) {
+    } else if (out.file().WriteAt(static_cast<uint64_t>(done), buffer.data(), n) != static_cast<int64_t>(n)) {
       failure = kOutputError;
     }
     if (failure != nullptr) {
-      // A cut-off image would pass for a whole one by its name; leave nothing behind.
-      out.Close();
-      ::unlink(output.c_str());
+      out.Discard();
       ShowArchiveError(archive, failure);
       return -1;
     }
     done += static_cast<int64_t>(n);
   }
-  if (const auto when = DosToHostTime(archive.entry.time, archive.entry.date)) {
-    const struct timespec times[2] = {{*when, 0}, {*when, 0}};
-    ::futimens(out.fd(), times);
+  if (const auto when = DosToHostTime(archive.entry.time, archive.entry.date)) out.SetModificationTime(*when);
+  if (!out.Commit()) {
+    ShowArchiveError(archive, kOutputError);
+    return -1;
   }
-  out.Close();
   return length;
 }
 

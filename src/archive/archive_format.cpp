@@ -67,7 +67,14 @@ void SerializeArchiveHeader(const ArchiveHeader& h, ByteSpan out) {
 
 std::string ArchiveEntry::NameText() const {
   const size_t space = name.find(' ');
-  return name.substr(0, std::min(space, kEntryNameLength));
+  std::string text = name.substr(0, std::min(space, kEntryNameLength));
+  // A byte that prints as nothing (a damaged or crafted record) shows as "?", so that the name is never
+  // empty or cut short where it is shown.
+  for (char& c : text) {
+    const auto b = static_cast<uint8_t>(c);
+    if (b < 0x20 || b == 0x7F) c = '?';
+  }
+  return text;
 }
 
 ArchiveEntry ParseArchiveEntry(ByteView bytes) {

@@ -98,7 +98,7 @@ struct ArchiveEntry {
   bool IsEnd() const { return marker == 0; }
   // The four bytes at offset 9 as one DOS date-time: time in the low half, date in the high half.
   uint32_t DosDateTime() const { return static_cast<uint32_t>(time) | (static_cast<uint32_t>(date) << 16); }
-  // The name as text: the field up to its first space, at most 8 bytes.
+  // The name as text: the field up to its first space, at most 8 bytes; control bytes show as "?".
   std::string NameText() const;
 };
 

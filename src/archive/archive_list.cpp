@@ -35,7 +35,12 @@ std::string FormatEntryLine(const ArchiveEntry& entry, ByteView imageHeader) {
   const ByteView head(h.data(), h.size());
 
   std::string line(kLineWidth, ' ');
-  for (size_t i = 0; i < kEntryNameLength && entry.name[i] != '.'; ++i) line[i] = entry.name[i];
+  // A name byte that prints as nothing (a damaged or crafted record) shows as "?": the line never starts
+  // blank or ends at the name.
+  for (size_t i = 0; i < kEntryNameLength && entry.name[i] != '.'; ++i) {
+    const auto b = static_cast<uint8_t>(entry.name[i]);
+    line[i] = b < 0x20 || b == 0x7F ? '?' : entry.name[i];
+  }
   const int16_t mediaType = head.I16(kdl_header::kMediaType);
   Place(line, kMediaColumn, MediaName(mediaType));
   Place(line, kDateColumn, DateText(entry.time, entry.date));
@@ -68,7 +73,8 @@ int32_t ListArchive(ArchiveState& archive, const std::function<void(const std::s
                          ByteView(head.data(), static_cast<size_t>(std::max<int64_t>(got, 0)))));
     SkipImage(archive);
   }
-  return lines;
+  // Records beyond the count (an addition that stopped before it raised the count) or fewer than it are said.
+  return ChainEndsAtCount(archive, lines) ? lines : -1;
 }
 
 int32_t ShowArchiveSummary(ArchiveState& archive, const std::string& path, int32_t flags,
@@ -95,10 +101,14 @@ int32_t ArchiveReport(ArchiveState& archive, ImageState& image, int32_t flags,
   const int32_t savedFlags = work.openCloseFlags;
   int32_t failures = 0;
   RewindArchive(archive);
+  int32_t walked = 0;
+  bool broken = false;
   for (int32_t i = 0; i < archive.header.count; ++i) {
     const int32_t r = ReadEntry(archive);
+    broken = r < 0;
     if (r < 0) ++failures;
     if (r <= 0) break;
+    ++walked;
     line(" ");
     const ArchiveImageInfo info = CurrentImageInfo(archive);
     work.currentImagePath = info.name;
@@ -110,6 +120,7 @@ int32_t ArchiveReport(ArchiveState& archive, ImageState& image, int32_t flags,
     failures += errors < 0 ? 1 : errors;
     SkipImage(archive);
   }
+  if (!broken && !ChainEndsAtCount(archive, walked)) ++failures;
   work.openCloseFlags = savedFlags;
   work.followingImage = 0;
   image.DropLookAhead();

@@ -65,28 +65,41 @@ int32_t CopyAllImages(ArchiveState& archive, ImageState& image, const std::files
   ImageWork& work = archive.work();
   const int32_t savedFlags = work.openCloseFlags;
   int32_t result = 0;
+  // Images that could not be copied whole; the run goes on with the next one unless the user stops it.
+  std::vector<std::string> failed;
   RewindArchive(archive);
   for (int32_t i = 0; i < archive.header.count; ++i) {
     const int32_t r = ReadEntry(archive);
     if (r < 0) result = -1;
     if (r <= 0) break;
     PrepareImageRound(archive);
-    if (showImage) showImage(Format(kProcessing, work.currentImagePath.c_str()));
+    const std::string name = work.currentImagePath;
+    if (showImage) showImage(Format(kProcessing, name.c_str()));
     std::filesystem::path target = destination;
     if (!flatten) {
-      target /= SafeHostName(work.currentImagePath);
+      target /= SafeHostName(name);
       if (!MakeImageFolder(target)) {
         ShowArchiveError(archive, kCannotMakeFolder);
         result = -1;
         break;
       }
     }
-    if (CopyWholeImage(image, target, flatten, policy) < 0) break;
+    const uint64_t errorsBefore = image.errorsShown;
+    const int32_t copied = CopyWholeImage(image, target, flatten, policy);
+    if (copied == kCopyStopped) break;
+    // An image that could not be opened, or whose copy told of damage or a failed write, is named at the end.
+    if (copied < 0 || image.errorsShown != errorsBefore) failed.push_back(name);
     SkipImage(archive);
   }
   work.openCloseFlags = savedFlags;
   work.followingImage = 0;
   image.DropLookAhead();
+  if (!failed.empty()) {
+    std::string names;
+    for (const std::string& n : failed) names += (names.empty() ? "" : ", ") + n;
+    ShowArchiveError(archive, Format(kImagesNotCopied, names.c_str()));
+    result = -1;
+  }
   if ((flags & kCloseArchiveAfter) != 0) CloseArchive(archive);
   if (showImage) showImage("");
   return result;

@@ -26,8 +26,11 @@ int32_t RestoreAllImages(ArchiveState& archive, ImageState& image, int32_t flags
 // Copies the whole file system of every image into `destination`: each image into a folder named after its
 // entry (created when missing; a name from the file is made harmless first), or all into `destination`
 // itself with `flatten`. `showImage` receives "処理中　KDL:%s" for each image and an empty text at the end.
-// 0, or -1 when the archive could not be opened or walked, or an image's folder could not be made (after a
-// message); a copy the user stopped ends the run with 0. The archive stays open unless kCloseArchiveAfter.
+// An image that cannot be opened, or whose copy meets damage or a failed write, does not end the run: the
+// next image is copied, and the images that failed are named in one message at the end. Only the user's stop
+// ends the run early (with what was done so far). 0, or -1 when the archive could not be opened or walked, an
+// image's folder could not be made, or an image failed (after a message). The archive stays open unless
+// kCloseArchiveAfter.
 int32_t CopyAllImages(ArchiveState& archive, ImageState& image, const std::filesystem::path& destination,
                       bool flatten, OverwritePolicy policy, int32_t flags,
                       const std::function<void(std::string_view)>& showImage = {});

@@ -25,6 +25,13 @@ inline constexpr const char* kBadGeometry = "%s のディスク形式情報が�
 inline constexpr const char* kBadTrackEntry = "%s TRK:%2d  トラック情報が正しくありません";
 // Texts for faults the archive operations refuse rather than pass on.
 inline constexpr const char* kBrokenEntry = "%s : %d 番目のエントリーが正しくありません";
+inline constexpr const char* kNothingToRepair = "%s は修復の必要がありません";
+inline constexpr const char* kRepairPlan = "%s を修復します\nイメージ数 : %d → %d";
+inline constexpr const char* kRepairLength = "\n%d 番目のエントリーの長さを %d バイトに直します";
+inline constexpr const char* kRepairCut = "\n%d 番目以降の壊れたエントリーを切り離します";
+inline constexpr const char* kRepairAsk = "\nよろしいですか？";
+inline constexpr const char* kCountMismatch =
+    "%s : ヘッダーのイメージ数 %d とエントリーの数 %d が一致しません";
 inline constexpr const char* kNoSuchEntry = "%s に %d 番目のイメージはありません";
 inline constexpr const char* kNoSuchName = "%s に %s はありません";
 inline constexpr const char* kBusy = "%s は他のプログラムが更新中です";
@@ -32,6 +39,7 @@ inline constexpr const char* kArchiveFull = "アーカイブに追加できる�
 inline constexpr const char* kIsTheArchive = "%s はアーカイブ自身です";
 inline constexpr const char* kTooLarge = "%s は大きすぎます";
 inline constexpr const char* kRawTooShort = "%s はディスクの大きさに足りません";
+inline constexpr const char* kImagesNotCopied = "次のイメージは正しくコピーできませんでした : %s";
 
 using kdl::Format;
 

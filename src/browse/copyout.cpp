@@ -15,6 +15,9 @@
 #include "browse/dir_list.h"
 #include "browse/fat.h"
 #include "browse/host_names.h"
+#include "common/temp_files.h"
+#include "common/text_format.h"
+#include "image/output_file.h"
 
 namespace kdl {
 namespace {
@@ -26,6 +29,7 @@ constexpr uint32_t kPercentFrom = 32000;
 constexpr mode_t kWriteBits = S_IWUSR | S_IWGRP | S_IWOTH;
 // Far deeper than any real disk's tree (its paths are limited to 260 characters); keeps the stack bounded.
 constexpr int kMaxDirectoryDepth = 256;
+constexpr const char* kDamagedCopy = "ファイル %s はイメージの壊れた部分を含むため、不完全なコピーです";
 
 class UniqueFd {
  public:
@@ -61,9 +65,9 @@ struct CopyJob {
   OverwritePolicy policy;
   bool flatten;
   bool showProgress;
-  // First clusters of the directories entered: a crafted disk whose directories point back at each other
+  // The directories entered: a crafted disk whose directories point back at each other, or share clusters,
   // would otherwise be walked for ever.
-  std::set<int32_t> directoriesSeen;
+  DirectoryVisits visits{image};
   int depth = 0;
 
   Prompter& prompter() { return *image.work().prompter; }
@@ -81,14 +85,28 @@ UniqueFd OpenOrMakeDirectory(int parent, const std::string& name) {
   return UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-// Creates or empties `name` under `dir` for writing. Only a regular file with a write bit is replaced: no
-// symbolic link is followed, no device or pipe is opened, and a read-only file stays as it is.
-UniqueFd CreateHostFile(int dir, const std::string& name) {
+// True for an existing host file that must not be written over without a person's say: it has no write bit
+// (read-only, whoever runs the copy), or this process may not write it.
+bool IsProtectedHostFile(int dir, const std::string& name, const struct stat& st) {
+  return S_ISREG(st.st_mode) &&
+         ((st.st_mode & kWriteBits) == 0 || faccessat(dir, name.c_str(), W_OK, AT_EACCESS) != 0);
+}
+
+// Creates or empties `name` under `dir` for writing. Only a regular file is replaced: no symbolic link is
+// followed, no device or pipe is opened; a write-protected file only with `unprotect` (the user confirmed),
+// and then it is given its owner's write bit first.
+UniqueFd CreateHostFile(int dir, const std::string& name, bool unprotect) {
   if (dir < 0) return UniqueFd();
   struct stat st {};
-  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      (!S_ISREG(st.st_mode) || (st.st_mode & kWriteBits) == 0))
-    return UniqueFd();
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!S_ISREG(st.st_mode)) return UniqueFd();
+    if (IsProtectedHostFile(dir, name, st)) {
+      if (!unprotect) return UniqueFd();
+      const UniqueFd existing(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+      if (existing.get() < 0 || fchmod(existing.get(), (st.st_mode & 07777) | S_IWUSR) != 0)
+        return UniqueFd();
+    }
+  }
   UniqueFd fd(openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
   if (fd.get() < 0) return fd;
   // Checked again on the open file: the name may have been swapped since the look above.
@@ -118,25 +136,98 @@ void ShowWriteError(ImageState& image, const std::string& targetText, int error)
                                          : "ファイル " + targetText + " 出力エラーが発生しました");
 }
 
-// Time stamp and attributes of a finished file, set through its descriptor.
-void ApplyEntryMetadata(int fd, const DirectoryEntry& entry) {
+// What went wrong while a file's bytes were copied: the units that could not be read and the byte ranges of
+// the file they spoilt, and whether the cluster chain ended before the file's size.
+struct CopyDamage {
+  std::set<int32_t> units;
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;  // first and last byte, in file order
+  bool chainBroken = false;
+
+  bool Any() const { return !units.empty() || chainBroken; }
+  void AddRange(uint64_t first, uint64_t last) {
+    if (!ranges.empty() && ranges.back().second + 1 == first) {
+      ranges.back().second = last;
+    } else {
+      ranges.emplace_back(first, last);
+    }
+  }
+  // The value of the damage mark: "units=3,4;bytes=18432-20479,24576-25599" (and ";chain=broken").
+  std::string Text() const {
+    std::string text = "units=";
+    for (const int32_t u : units) text += (text.back() == '=' ? "" : ",") + std::to_string(u);
+    text += ";bytes=";
+    for (const auto& [first, last] : ranges)
+      text += (text.back() == '=' ? "" : ",") + std::to_string(first) + "-" + std::to_string(last);
+    if (chainBroken) text += ";chain=broken";
+    return text;
+  }
+};
+
+void SetOrRemoveXattr(int fd, std::string_view name, const std::string* value) {
+  const std::string key(name);
+  if (value != nullptr) {
+    fsetxattr(fd, key.c_str(), value->data(), value->size(), 0);
+  } else {
+    fremovexattr(fd, key.c_str());
+  }
+}
+
+// The DOS attributes of the entry, kept where the file system has extended attributes. The plain archive
+// bit needs none, and an earlier copy's attributes must not outlive it.
+void ApplyDosAttributes(int fd, const DirectoryEntry& entry) {
+  const uint8_t attribute = entry.Attribute();
+  const std::string value(1, static_cast<char>(attribute));
+  SetOrRemoveXattr(fd, kDosAttributeXattr, attribute == kAttrArchive ? nullptr : &value);
+}
+
+// The entry's time stamp on a finished file or folder, set through its descriptor.
+void ApplyEntryTime(int fd, const DirectoryEntry& entry) {
   if (const auto t = DosToHostTime(entry.Time(), entry.Date())) {
     const timespec times[2] = {{*t, 0}, {*t, 0}};
     futimens(fd, times);
   }
+}
+
+// Time stamp and attributes of a finished file, set through its descriptor.
+void ApplyEntryMetadata(int fd, const DirectoryEntry& entry) {
+  ApplyEntryTime(fd, entry);
+  ApplyDosAttributes(fd, entry);
+  SetOrRemoveXattr(fd, kDamagedXattr, nullptr);
   const uint8_t attribute = entry.Attribute();
-  if (attribute == kAttrArchive) return;
-  // Hidden and system have no host form but this; a file system without extended attributes keeps none.
-  fsetxattr(fd, std::string(kDosAttributeXattr).c_str(), &attribute, 1, 0);
   struct stat st {};
   if ((attribute & kAttrReadOnly) != 0 && fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~kWriteBits);
 }
 
-// Whether an existing file is to be replaced under the job's policy.
-bool ShouldReplace(CopyJob& job, const std::string& name, const struct stat& existing,
-                   const std::string& date) {
+// A damaged copy keeps its partial bytes but none of the entry's time (it must look older than any good
+// copy) and never becomes read-only (a good copy must be able to replace it); the mark says what is wrong.
+void MarkDamaged(int fd, const DirectoryEntry& entry, const CopyDamage& damage) {
+  ApplyDosAttributes(fd, entry);
+  const std::string text = damage.Text();
+  SetOrRemoveXattr(fd, kDamagedXattr, &text);
+}
+
+// True when the host file `name` in `dir` carries the damage mark of an earlier copy.
+bool IsMarkedDamaged(int dir, const std::string& name) {
+  const UniqueFd fd(openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  return fgetxattr(fd.get(), std::string(kDamagedXattr).c_str(), nullptr, 0) >= 0;
+}
+
+// Orders a host file's time against an entry's time and date, by the minute, over the whole range of years
+// (1980-2107): negative when the host file is older.
+int CompareHostToEntry(std::time_t host, const DirectoryEntry& entry) {
+  // A DOS date-time orders as a number once its two-second field is dropped.
+  const uint32_t hostMinute = HostTimeToDos(host) >> 5;
+  const uint32_t entryMinute = ((static_cast<uint32_t>(entry.Date()) << 16) | entry.Time()) >> 5;
+  return hostMinute < entryMinute ? -1 : (hostMinute > entryMinute ? 1 : 0);
+}
+
+// Whether an existing file is to be replaced under the job's policy. A file marked damaged by an earlier copy
+// counts as older than any entry.
+bool ShouldReplace(CopyJob& job, int dir, const std::string& name, const struct stat& existing,
+                   const DirectoryEntry& entry) {
   const std::string hostDate = DosTimeText(HostTimeToDos(existing.st_mtime));
-  const int order = CompareDateTexts(hostDate, date);
+  const int order = IsMarkedDamaged(dir, name) ? -1 : CompareHostToEntry(existing.st_mtime, entry);
   switch (job.policy) {
     case OverwritePolicy::kNewer:
       return order < 0;
@@ -167,9 +258,9 @@ bool LeavesCachedUnit(const ImageState& image, int32_t cluster) {
 // Writes the entry's bytes to `fd`, gathering the clusters that one track unit holds into one write. Every
 // write is made before a cluster of another unit is read and before a broken chain is reported, so that
 // messages come in the order of a cluster-by-cluster copy. -1 after a write error (reported); 0 otherwise,
-// with `complete` false when the cluster chain ended before the file's size was covered (also reported).
+// with `damage` telling which units could not be read and whether the chain ended before the file's size.
 int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const std::string& targetText,
-                      bool& complete) {
+                      CopyDamage& damage) {
   ImageState& image = job.image;
   const MediaGeometry& g = image.layout;
   const uint32_t size = entry.Size();
@@ -191,23 +282,28 @@ int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const s
   };
   int32_t cluster = entry.FirstCluster();
   uint32_t remaining = size;
-  complete = true;
+  std::vector<int32_t> failed;
   while (remaining > 0) {
     const uint64_t done = size - remaining;
     if (job.showProgress)
       job.prompter().SetProgress(static_cast<int>(size < kPercentFrom ? done : done * 100 / size));
     if (cluster < 2 || cluster > highest || seen[static_cast<size_t>(cluster)]) {
       if (!flush()) return -1;
-      complete = false;
-      image.ShowImageError("ファイル " + targetText + " のクラスタチェーンが途中で切れています");
+      damage.chainBroken = true;
+      damage.AddRange(done, size - 1);
+      image.ShowImageError(BrokenChainText(targetText));
       return 0;
     }
     seen[static_cast<size_t>(cluster)] = true;
     if ((LeavesCachedUnit(image, cluster) || gathered.size() + clusterBytes > kTrackBufferSize) && !flush())
       return -1;
-    ReadCluster(image, cluster, image.clusterBuffer.data());
-    cluster = FatNext(image, cluster);
     const size_t n = std::min<size_t>(clusterBytes, remaining);
+    failed.clear();
+    if (!ReadCluster(image, cluster, image.clusterBuffer.data(), &failed)) {
+      damage.units.insert(failed.begin(), failed.end());
+      damage.AddRange(done, done + n - 1);
+    }
+    cluster = FatNext(image, cluster);
     gathered.insert(gathered.end(), image.clusterBuffer.data(), image.clusterBuffer.data() + n);
     remaining -= static_cast<uint32_t>(n);
   }
@@ -217,7 +313,7 @@ int32_t WriteClusters(CopyJob& job, const DirectoryEntry& entry, int fd, const s
 int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, const HostDir& dir) {
   ImageState& image = job.image;
   image.Pump();
-  if (image.work().cancelRequested && image.ConfirmCancel("コピー")) return -1;
+  if (image.work().cancelRequested && image.ConfirmCancel("コピー")) return kCopyStopped;
 
   const DirectoryEntry& entry = table.at(index);
   std::string displayName;
@@ -233,18 +329,37 @@ int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, co
 
   int32_t result = 0;
   struct stat existing {};
-  const bool replace = job.policy == OverwritePolicy::kAll || dir.fd < 0 ||
-                       fstatat(dir.fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
-                       ShouldReplace(job, name, existing, date);
+  const bool exists = dir.fd >= 0 && fstatat(dir.fd, name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+  bool replace =
+      job.policy == OverwritePolicy::kAll || !exists || ShouldReplace(job, dir.fd, name, existing, entry);
+  // A write-protected file is the user's own "keep this": only a person can say to replace it.
+  const bool unprotect = replace && exists && IsProtectedHostFile(dir.fd, name, existing);
+  if (unprotect) {
+    replace = job.prompter().AskInPerson(kCopyCaption, Format(kWriteProtectedQuestion, targetText.c_str()),
+                                         Buttons::kYesNo, Icon::kExclamation) == Answer::kYes;
+  }
   if (replace) {
-    UniqueFd fd = CreateHostFile(dir.fd, name);
+    UniqueFd fd = CreateHostFile(dir.fd, name, unprotect);
     if (fd.get() < 0) {
       const std::string text = "ファイル " + targetText + " がオープンできません。\nコピーを続けますか";
       result = job.prompter().Ask(kCopyCaption, text, Buttons::kYesNo, Icon::kStop) == Answer::kYes ? 0 : -1;
     } else {
-      bool complete = true;
-      result = WriteClusters(job, entry, fd.get(), targetText, complete);
-      if (result == 0 && complete) ApplyEntryMetadata(fd.get(), entry);
+      // A run ended by a signal while the file is written removes it: a file cut short at a cluster
+      // boundary would pass for a complete copy. A copy that ends with damage is kept (partial data is worth
+      // keeping) and marked.
+      std::error_code ec;
+      const fs::path absolute = fs::absolute(dir.path / name, ec);
+      const int slot = RegisterTemporaryFile(ec ? (dir.path / name).string() : absolute.string());
+      CopyDamage damage;
+      result = WriteClusters(job, entry, fd.get(), targetText, damage);
+      UnregisterTemporaryFile(slot);
+      if (result == 0 && !damage.Any()) ApplyEntryMetadata(fd.get(), entry);
+      if (result == 0 && damage.Any()) {
+        // The partial copy stays (it may be all there is of the file), marked and told by name (a broken
+        // chain has been told by name already).
+        MarkDamaged(fd.get(), entry, damage);
+        if (!damage.units.empty()) image.ShowImageError(Format(kDamagedCopy, targetText.c_str()));
+      }
       // Closing is where some file systems report a failed write.
       if (!fd.Reset() && result == 0) {
         ShowWriteError(image, targetText, errno);
@@ -281,8 +396,10 @@ int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t inde
   ImageState& image = job.image;
   const DirectoryEntry& entry = table.at(index);
   const int32_t first = entry.FirstCluster();
-  // The same directory met again (a loop or a cross-link on a damaged disk) was copied already.
-  if (first >= 2 && !job.directoriesSeen.insert(first).second) return 0;
+  std::string displayName;
+  EntryDisplayName(table, index, displayName);
+  // The same directory met again (a loop, or clusters shared on a damaged disk) is told and not copied twice.
+  if (!job.visits.Enter(entry, (parent.path / SafeHostName(displayName)).string())) return 0;
 
   if (job.depth >= kMaxDirectoryDepth) {
     image.ShowImageError("コピー先ディレクトリが作れません");
@@ -291,8 +408,6 @@ int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t inde
   UniqueFd owned;
   HostDir here{parent.fd, parent.path};
   if (!job.flatten) {
-    std::string displayName;
-    EntryDisplayName(table, index, displayName);
     const std::string name = SafeHostName(displayName);
     owned = OpenOrMakeDirectory(parent.fd, name);
     if (owned.get() < 0) {
@@ -313,6 +428,8 @@ int32_t CopyDirectoryInto(CopyJob& job, const DirectoryTable& table, size_t inde
   ++job.depth;
   const int32_t result = CopyTable(job, sub, here);
   --job.depth;
+  // The folder gets its entry's time once everything in it is written, as mcopy gives it.
+  if (owned.get() >= 0) ApplyEntryTime(owned.get(), entry);
   return result;
 }
 
@@ -327,14 +444,16 @@ int DaysInMonth(int year, int month) {
 
 int32_t CopyFileOut(ImageState& image, const DirectoryTable& table, size_t index, const fs::path& target,
                     OverwritePolicy policy, bool showProgress) {
-  CopyJob job{image, policy, false, showProgress, {}, 0};
+  image.BeginOperation();
+  CopyJob job{image, policy, false, showProgress};
   const UniqueFd fd = OpenTarget(target);
   return CopyFileInto(job, table, index, HostDir{fd.get(), target});
 }
 
 int32_t CopyDirectoryOut(ImageState& image, const DirectoryTable& table, size_t index, OverwritePolicy policy,
                          bool flatten, const fs::path& target) {
-  CopyJob job{image, policy, flatten, true, {}, 0};
+  image.BeginOperation();
+  CopyJob job{image, policy, flatten, true};
   const UniqueFd fd = OpenTarget(target);
   return CopyDirectoryInto(job, table, index, HostDir{fd.get(), target});
 }
@@ -342,7 +461,8 @@ int32_t CopyDirectoryOut(ImageState& image, const DirectoryTable& table, size_t 
 int32_t CopySelection(ImageState& image, const DirectoryTable& current,
                       const std::vector<SelectionItem>& items, const fs::path& target, bool flatten,
                       OverwritePolicy policy) {
-  CopyJob job{image, policy, flatten, true, {}, 0};
+  image.BeginOperation();
+  CopyJob job{image, policy, flatten, true};
   const UniqueFd fd = OpenTarget(target);
   const HostDir dir{fd.get(), target};
   for (const SelectionItem& item : items) {
@@ -364,9 +484,10 @@ int32_t CopySelection(ImageState& image, const DirectoryTable& current,
 int32_t CopyWholeImage(ImageState& image, const fs::path& target, bool flatten, OverwritePolicy policy) {
   ImageWork& work = image.work();
   if ((work.openCloseFlags & kOpenFirst) != 0 && image.OpenImage(work.currentImagePath) < 0) return -1;
+  image.BeginOperation();
   // A whole image reads nearly every unit: read them side by side first.
   image.PreloadUnits();
-  CopyJob job{image, policy, flatten, true, {}, 0};
+  CopyJob job{image, policy, flatten, true};
   int32_t result = 0;
   {
     const UniqueFd fd = OpenTarget(target);

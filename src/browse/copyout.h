@@ -3,8 +3,14 @@
 // Every copied file gets the time stamp of its directory entry (DOS times are local times) and, unless its
 // attribute byte is the plain archive bit 0x20, its attributes: read-only clears every write bit of the host
 // file, and the whole attribute byte is kept as one byte in the extended attribute "user.dos.attrib" where
-// the file system has extended attributes. An existing host file without any write bit counts as read-only
-// and is never replaced, whoever runs the copy.
+// the file system has extended attributes (a plain archive file has none). An existing host file without any
+// write bit (or that this process may not write) counts as write-protected: the overwrite policy alone never
+// replaces it; the user is asked with Prompter::AskInPerson, and only a person's Yes replaces it. Recreated
+// folders get their entry's time stamp too.
+//
+// A file whose bytes could not all be read from the image is still written (partial data is worth keeping)
+// but marked: no time stamp, never read-only, the extended attribute "user.kdl.damaged", and a message that
+// names it. Each damaged unit is told once per copy.
 //
 // Names from the disk pass through SafeHostName, and everything is created relative to an open handle of the
 // chosen folder without following symbolic links, so no image can make us write outside that folder.
@@ -19,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "browse/dir_list.h"
 #include "fat/directory.h"
 #include "image/image.h"
 
@@ -34,6 +41,13 @@ enum class OverwritePolicy : int32_t {
 
 inline constexpr std::string_view kCopyCaption = "FILE Copy";
 inline constexpr std::string_view kDosAttributeXattr = "user.dos.attrib";
+// Marks a host file copied from an image whose units could not all be read: the value names the units and
+// the byte ranges of the file they spoilt ("units=3,4;bytes=18432-20479", with ";chain=broken" when the
+// cluster chain ended early). A marked file counts as older than any entry.
+inline constexpr std::string_view kDamagedXattr = "user.kdl.damaged";
+
+// What the copy routines return when the user chose to stop (any other failure is -1).
+inline constexpr int32_t kCopyStopped = -2;
 
 // One item of the browse list, as the copy of a selection sees it.
 struct SelectionItem {
@@ -43,7 +57,8 @@ struct SelectionItem {
 };
 
 // Copies the file table[index] into the folder `target`. `showProgress` drives the progress bar and the
-// status line. 0: copied, skipped, or the user chose to go on after a failure to create it; -1: stop.
+// status line. 0: copied (also partly, from a damaged image), skipped, or the user chose to go on after a
+// failure to create it; -1: stop after a failure; kCopyStopped: the user stopped.
 int32_t CopyFileOut(ImageState& image, const DirectoryTable& table, size_t index,
                     const std::filesystem::path& target, OverwritePolicy policy, bool showProgress = true);
 

@@ -1,13 +1,18 @@
 #include "browse/dir_list.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "browse/fat.h"
 #include "common/sjis.h"
+#include "common/text_format.h"
 #include "fat/dos_names.h"
 
 namespace kdl {
 namespace {
+
+constexpr const char* kDirectoryMetAgain =
+    "ディレクトリ %s は他のディレクトリと同じ場所を指しているため読みません";
 
 std::string FixedWidthShortName(const DirectoryEntry& e) {
   std::string raw(e.Name());
@@ -38,6 +43,20 @@ int CompareBytes(std::string_view a, std::string_view b) {
     if (x != y) return x < y ? -1 : 1;
   }
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// The components of a path, with "." and ".." taken as a shell takes them ("DIR/.." is the root, never the
+// ".." entry of DIR, which would be copied as a folder of that name).
+std::vector<std::string_view> ShellPathComponents(std::string_view path) {
+  std::vector<std::string_view> parts;
+  for (const std::string_view part : PathComponents(path)) {
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (part != ".") {
+      parts.push_back(part);
+    }
+  }
+  return parts;
 }
 
 }  // namespace
@@ -77,7 +96,26 @@ int CompareListItems(const ListItem& a, const ListItem& b, int column, int sign)
   }
 }
 
-std::vector<FolderNode> BuildFolderTree(ImageState& image, const DirectoryTable& table, int depthLimit) {
+DirectoryVisits::DirectoryVisits(ImageState& image)
+    : image_(image), seen_(static_cast<size_t>(std::max<int32_t>(image.layout.lastCluster + 1, 0))) {}
+
+bool DirectoryVisits::Enter(const DirectoryEntry& entry, std::string_view shownPath) {
+  const std::vector<int32_t> clusters = ChainClusters(image_, entry.FirstCluster());
+  for (const int32_t c : clusters) {
+    if (seen_[static_cast<size_t>(c)]) {
+      image_.ReportOnce("DIR " + std::string(shownPath),
+                        Format(kDirectoryMetAgain, std::string(shownPath).c_str()));
+      return false;
+    }
+  }
+  for (const int32_t c : clusters) seen_[static_cast<size_t>(c)] = true;
+  return true;
+}
+
+namespace {
+
+std::vector<FolderNode> FolderNodes(ImageState& image, const DirectoryTable& table, const std::string& path,
+                                    int depthLimit, DirectoryVisits& visits) {
   std::vector<FolderNode> nodes;
   if (depthLimit <= 0) return nodes;
   for (size_t i = 0; i < table.size(); ++i) {
@@ -85,11 +123,21 @@ std::vector<FolderNode> BuildFolderTree(ImageState& image, const DirectoryTable&
     if (!e.IsDirectory() || e.NameByte(0) == '.') continue;
     FolderNode node;
     EntryDisplayName(table, i, node.name);
-    const DirectoryTable sub = LoadSubdirectory(image, e);
-    if (!sub.empty()) node.children = BuildFolderTree(image, sub, depthLimit - 1);
+    const std::string shown = path + "\\" + node.name;
+    if (visits.Enter(e, shown)) {
+      const DirectoryTable sub = LoadSubdirectory(image, e);
+      if (!sub.empty()) node.children = FolderNodes(image, sub, shown, depthLimit - 1, visits);
+    }
     nodes.push_back(std::move(node));
   }
   return nodes;
+}
+
+}  // namespace
+
+std::vector<FolderNode> BuildFolderTree(ImageState& image, const DirectoryTable& table, int depthLimit) {
+  DirectoryVisits visits(image);
+  return FolderNodes(image, table, "", depthLimit, visits);
 }
 
 const DirectoryEntry* LookupName(const DirectoryTable& table, std::string_view name) {
@@ -110,7 +158,7 @@ const DirectoryEntry* LookupName(const DirectoryTable& table, std::string_view n
 std::optional<ResolvedPath> ResolveImagePath(ImageState& image, std::string_view path) {
   ResolvedPath r;
   r.table = image.root;
-  const std::vector<std::string_view> parts = PathComponents(path);
+  const std::vector<std::string_view> parts = ShellPathComponents(path);
   for (size_t k = 0; k < parts.size(); ++k) {
     const DirectoryEntry* e = LookupName(r.table, parts[k]);
     if (e == nullptr) return std::nullopt;
@@ -121,8 +169,8 @@ std::optional<ResolvedPath> ResolveImagePath(ImageState& image, std::string_view
     r.entry = *e;
     if (k + 1 < parts.size()) {
       if (!e->IsDirectory()) return std::nullopt;
-      // ".." with first cluster 0 leads back to the root.
-      DirectoryTable next = e->FirstCluster() == 0 ? image.root : LoadSubdirectory(image, *e);
+      // ".." with first cluster 0 leads back to the root; any other directory without a cluster is empty.
+      DirectoryTable next = LoadSubdirectory(image, *e);
       r.table = std::move(next);
       r.entry.reset();
     }

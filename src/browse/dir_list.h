@@ -31,12 +31,28 @@ std::vector<ListItem> ListDirectory(const DirectoryTable& table);
 // first and directories before files in the type column whatever the sign.
 int CompareListItems(const ListItem& a, const ListItem& b, int column, int sign);
 
+// The directories one walk of a tree has entered, by their clusters. A directory met again - a loop back to
+// an ancestor, two entries that name one directory, directories that share clusters on a damaged disk - is
+// told and not entered again, so that no tree, however it is crafted, is walked more than once per cluster.
+class DirectoryVisits {
+ public:
+  explicit DirectoryVisits(ImageState& image);
+  // True when the directory `entry` may be entered: none of its clusters was entered before in this walk.
+  // Otherwise tells the user, naming it by `shownPath`, and returns false. A directory without clusters is
+  // empty and may always be entered.
+  bool Enter(const DirectoryEntry& entry, std::string_view shownPath);
+
+ private:
+  ImageState& image_;
+  std::vector<bool> seen_;
+};
+
 struct FolderNode {
   std::string name;  // UTF-8 display name
   std::vector<FolderNode> children;
 };
-// Every directory below `table`, read once, in table order. `depthLimit` stops a directory tree that
-// loops back into itself.
+// Every directory below `table`, each entered once (DirectoryVisits), in table order. `depthLimit` bounds
+// the depth of the tree.
 std::vector<FolderNode> BuildFolderTree(ImageState& image, const DirectoryTable& table, int depthLimit = 64);
 
 // The entry whose name matches `name`: a long name (ASCII letters case-insensitive), or the 8.3 name
@@ -49,8 +65,9 @@ struct ResolvedPath {
   size_t index = 0;                     // position of the entry in `table`
   std::string displayPath;              // "\DIR\NAME" with display names
 };
-// Resolves "/dir/file", "\DIR\FILE" or "" (the root) in the open image. Empty when a component is missing
-// or a middle component is not a directory.
+// Resolves "/dir/file", "\DIR\FILE" or "" (the root) in the open image; "." and ".." components are taken
+// as a shell takes them ("DIR/.." is the root). Empty when a component is missing or a middle component is
+// not a directory.
 std::optional<ResolvedPath> ResolveImagePath(ImageState& image, std::string_view path);
 
 }  // namespace kdl

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/sjis.h"
+#include "common/text_format.h"
 #include "fat/dos_names.h"
 #include "image/listing.h"
 
@@ -14,6 +15,8 @@ namespace kdl {
 namespace {
 
 constexpr uint16_t kBadCluster = 0xFF7;
+constexpr const char* kBrokenFileChain = "ファイル %s のクラスタチェーンが途中で切れています";
+constexpr const char* kBrokenDirectoryChain = "ディレクトリ %s のクラスタチェーンが途中で切れています";
 // The long-name buffer: 20 pieces of 13 units.
 constexpr size_t kLongNameUnits = 260;
 
@@ -27,7 +30,8 @@ bool IsDataCluster(const ImageState& image, int32_t cluster) {
 }
 
 // Follows a chain from its first cluster and yields each data cluster once. The walk ends at the chain's end
-// mark, at a free or bad entry, at a cluster outside the disk, and at the first cluster seen twice.
+// mark, at a free or bad entry, at a cluster outside the disk, and at the first cluster seen twice; only the
+// first of these is a chain that ends as it should.
 class ChainWalk {
  public:
   ChainWalk(ImageState& image, int32_t first)
@@ -38,13 +42,17 @@ class ChainWalk {
     const int32_t cluster = next_;
     seen_[static_cast<size_t>(cluster)] = true;
     next_ = FatNext(image_, cluster);
+    ++count_;
     return cluster;
   }
+  // After Next() gave nothing: true when the chain ended with its end mark, or had no cluster at all.
+  bool Complete() const { return count_ == 0 ? next_ == 0 : next_ >= kChainEnd; }
 
  private:
   ImageState& image_;
   int32_t next_;
   std::vector<bool> seen_;
+  int32_t count_ = 0;
 };
 
 // The long name that the pieces before table[index] spell, or nothing when a piece is missing, out of order,
@@ -99,13 +107,22 @@ int32_t FatNext(ImageState& image, int32_t cluster) {
   return value == kBadCluster ? 0 : value;
 }
 
-void ReadCluster(ImageState& image, int32_t cluster, uint8_t* buffer) {
+bool ReadCluster(ImageState& image, int32_t cluster, uint8_t* buffer, std::vector<int32_t>* failedUnits) {
   const MediaGeometry& g = image.layout;
   if (!IsDataCluster(image, cluster)) {
     std::memset(buffer, 0, static_cast<size_t>(std::max(g.clusterSize, 0)));
-    return;
+    return true;
   }
-  image.ReadSectors((cluster - 2) * g.sectorsPerCluster + g.dataStart, g.sectorsPerCluster, buffer);
+  return image.ReadSectors((cluster - 2) * g.sectorsPerCluster + g.dataStart, g.sectorsPerCluster, buffer,
+                           failedUnits);
+}
+
+std::vector<int32_t> ChainClusters(ImageState& image, int32_t first, bool* complete) {
+  ChainWalk walk(image, first);
+  std::vector<int32_t> clusters;
+  while (const std::optional<int32_t> c = walk.Next()) clusters.push_back(*c);
+  if (complete != nullptr) *complete = walk.Complete();
+  return clusters;
 }
 
 int64_t ChainSize(ImageState& image, const DirectoryEntry& entry) {
@@ -130,7 +147,13 @@ int32_t ReadChain(ImageState& image, const DirectoryEntry& entry, uint8_t* buffe
 
 DirectoryTable LoadSubdirectory(ImageState& image, const DirectoryEntry& entry) {
   if (entry.IsDotDotEntry() && entry.FirstCluster() == 0) return image.root;
-  std::vector<uint8_t> bytes(static_cast<size_t>(ChainSize(image, entry)), 0);
+  bool complete = true;
+  const std::vector<int32_t> clusters = ChainClusters(image, entry.FirstCluster(), &complete);
+  if (!complete) {
+    image.ReportOnce("CHAIN " + std::to_string(entry.FirstCluster()),
+                     Format(kBrokenDirectoryChain, SjisToUtf8(ShortName(entry)).c_str()));
+  }
+  std::vector<uint8_t> bytes(clusters.size() * static_cast<size_t>(std::max(image.layout.clusterSize, 0)), 0);
   const int32_t entries = ReadChain(image, entry, bytes.data(), bytes.size());
   DirectoryTable table = DirectoryFromBytes(ByteView(bytes.data(), bytes.size()));
   table.resize(static_cast<size_t>(entries));
@@ -197,6 +220,10 @@ int CompareDateTexts(std::string_view a, std::string_view b) {
     if (ka[i] != kb[i]) return static_cast<signed char>(ka[i]) - static_cast<signed char>(kb[i]);
   }
   return 0;
+}
+
+std::string BrokenChainText(std::string_view name) {
+  return Format(kBrokenFileChain, std::string(name).c_str());
 }
 
 void OpenFileStream(ImageState& image, const DirectoryEntry& entry) {

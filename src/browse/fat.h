@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "fat/directory.h"
 #include "image/image.h"
@@ -20,15 +21,23 @@ inline constexpr int32_t kChainEnd = 0xFF6;
 // Next cluster of a chain; a bad-cluster mark reads as 0. Keeps the raw value in image.lastFatValue.
 int32_t FatNext(ImageState& image, int32_t cluster);
 // Reads the sectors of data cluster `cluster` into `buffer` (cluster-size bytes); a number that is not a data
-// cluster of the disk gives zero bytes.
-void ReadCluster(ImageState& image, int32_t cluster, uint8_t* buffer);
+// cluster of the disk gives zero bytes. False when a unit the cluster lies in could not be read (its part of
+// the buffer is zero); such units are added to `failedUnits` when given.
+bool ReadCluster(ImageState& image, int32_t cluster, uint8_t* buffer,
+                 std::vector<int32_t>* failedUnits = nullptr);
+// The data clusters of the chain from `first`, each once, as the bounded walk meets them. `complete`, when
+// given, tells whether the chain ended with its end mark (or had no cluster), rather than at a free or bad
+// entry, outside the disk, or by looping back.
+std::vector<int32_t> ChainClusters(ImageState& image, int32_t first, bool* complete = nullptr);
 // Bytes taken by the entry's cluster chain (clusters x cluster size), counting each cluster the bounded walk
 // reaches; 0 when the first cluster is not a data cluster.
 int64_t ChainSize(ImageState& image, const DirectoryEntry& entry);
 // Reads the chain, cluster after cluster, into `buffer` (`size` bytes); returns the 32-byte entries read.
 int32_t ReadChain(ImageState& image, const DirectoryEntry& entry, uint8_t* buffer, size_t size);
-// The compacted table of the subdirectory `entry` (".." with first cluster 0 gives a copy of the root).
-// Callers walking a tree must bound their depth: a directory may name itself or an ancestor.
+// The compacted table of the subdirectory `entry`: ".." with first cluster 0 gives a copy of the root, any
+// other directory with first cluster 0 is empty. A chain that breaks off is told (once per operation).
+// Callers walking a tree must guard against directories met twice (DirectoryVisits): a directory may name
+// itself, an ancestor, or share clusters with another.
 DirectoryTable LoadSubdirectory(ImageState& image, const DirectoryEntry& entry);
 
 // The compact 8.3 name, in Shift-JIS bytes as stored (a leading 0x05 stands for 0xE5).
@@ -48,6 +57,9 @@ std::string FatDateText(uint16_t time, uint16_t date);
 std::string DosTimeText(uint32_t dosTime);
 // Orders two date texts, years 80-99 before 00-79.
 int CompareDateTexts(std::string_view a, std::string_view b);
+
+// The message for a file whose cluster chain ends before its size is covered (`name` in UTF-8).
+std::string BrokenChainText(std::string_view name);
 
 // The file's bytes one at a time.
 void OpenFileStream(ImageState& image, const DirectoryEntry& entry);

@@ -180,6 +180,7 @@ FileViewResult FillFileView(ImageState& image, const DirectoryTable& table, size
 
   work.busy = true;
   work.cancelRequested = false;
+  image.BeginOperation();
   OpenFileStream(image, entry);
   ViewLineState state;
   state.mode = mode;
@@ -202,6 +203,8 @@ FileViewResult FillFileView(ImageState& image, const DirectoryTable& table, size
     }
   }
   result.chainBroken = image.stream.broken;
+  // The view shows what the chain holds; fewer bytes than the file's size is said, not left to be noticed.
+  if (result.chainBroken) image.ShowImageError(BrokenChainText(name));
   prompter.SetProgress(0);
   result.status = SizeText("ファイル : ", name, size);
   prompter.SetStatus(result.status);

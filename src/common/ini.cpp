@@ -10,6 +10,8 @@
 #include <random>
 #include <sstream>
 
+#include "common/temp_files.h"
+
 namespace kdl {
 namespace {
 
@@ -102,19 +104,27 @@ bool IniFile::Save(const std::filesystem::path& path) const {
   std::random_device rd;
   const std::filesystem::path temp =
       folder / (path.filename().string() + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(rd()));
+  // A signal that ends the program while the file is written removes the temporary file.
+  const std::filesystem::path absolute = std::filesystem::absolute(temp, ec);
+  const int slot = RegisterTemporaryFile(ec ? temp.string() : absolute.string());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    if (!out) {
+      UnregisterTemporaryFile(slot);
+      return false;
+    }
     const std::string text = Text();
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     if (!out) {
       out.close();
       std::filesystem::remove(temp, ec);
+      UnregisterTemporaryFile(slot);
       return false;
     }
   }
   std::filesystem::rename(temp, path, ec);
+  UnregisterTemporaryFile(slot);
   if (ec) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);

@@ -23,6 +23,12 @@ class Prompter {
 
   // A modal message box or question; texts are UTF-8. Returns the button the user chose.
   virtual Answer Ask(std::string_view caption, std::string_view text, Buttons buttons, Icon icon) = 0;
+  // A question that overrides a protection the user set himself (a write-protected file to be replaced):
+  // only a person may answer Yes to it, never an answer given in advance. The window program asks it as any
+  // other question.
+  virtual Answer AskInPerson(std::string_view caption, std::string_view text, Buttons buttons, Icon icon) {
+    return Ask(caption, text, buttons, icon);
+  }
 
   // Progress of a long operation: a bar from 0 to `maximum`, and a one-line status text.
   virtual void SetProgressMaximum(int maximum) { (void)maximum; }

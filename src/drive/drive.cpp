@@ -35,8 +35,11 @@ DriveLayer::DriveLayer(DeviceSource& source, Prompter* prompter, ReadFailure rea
 int32_t DriveLayer::OpenDrive(int32_t mode, int32_t index) {
   // A handle left open is dropped, not reused: every pass starts from a fresh open.
   device_.reset();
-  if (mode == kDriveModeRead || mode == kDriveModeWrite)
+  openFailure_.clear();
+  if (mode == kDriveModeRead || mode == kDriveModeWrite) {
     device_ = source_.Open(index, mode == kDriveModeWrite);
+    if (!device_) openFailure_ = source_.WhyNotOpen(index);
+  }
   return device_ ? 0 : 1;
 }
 
@@ -59,7 +62,10 @@ int32_t DriveLayer::ReadDriveSectors(uint8_t* buffer, int32_t first, int32_t cou
                                                              Buttons::kAbortRetryIgnore, Icon::kQuestion)
                                             : Answer::kAbort;
       if (a == Answer::kRetry) continue;
-      if (a == Answer::kIgnore) break;
+      if (a == Answer::kIgnore) {
+        if (!detecting_) ignored_.push_back(first + i);
+        break;
+      }
       return -1;
     }
   }
@@ -101,8 +107,10 @@ int32_t DriveLayer::DetectMediaType(int32_t driveNumber) {
       haveBoot = type >= 0;
     }
   }
+  detecting_ = true;
   if (!haveBoot && ReadDriveSectors(boot.data(), 0, 1, static_cast<int32_t>(boot.size())) == 0)
     type = MediaTypeFromBootSector(ByteView(boot.data(), boot.size()));
+  detecting_ = false;
   if (type >= 0 && device_ && !device_->UseMediaType(type)) type = -1;
   CloseDrive();
   return type;

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "common/prompt.h"
 
@@ -41,6 +43,12 @@ class DeviceSource {
   virtual ~DeviceSource() = default;
   // Null when there is no such drive or it cannot be opened.
   virtual std::unique_ptr<SectorDevice> Open(int32_t index, bool forWriting) = 0;
+  // Why the last Open of drive `index` failed, as a message for the user; empty when the reason is nothing
+  // about the device itself (no disk in the drive, for one).
+  virtual std::string WhyNotOpen(int32_t index) const {
+    (void)index;
+    return {};
+  }
 };
 
 // What a failed run read does.
@@ -74,6 +82,15 @@ class DriveLayer {
   // or -1 when the disk cannot be read or the count is not in the media table.
   int32_t DetectMediaType(int32_t driveNumber);
 
+  // Why the drive could not be opened at the last open, when its device is missing or unusable ("the
+  // drive's device /dev/fd0 does not exist"); empty after a successful open or when the device is there.
+  const std::string& OpenFailure() const { return openFailure_; }
+
+  // The logical sectors that could not be read and were ignored (the Ignore answer of a sector-by-sector
+  // read) since the layer was made or the list cleared, in the order met.
+  const std::vector<int32_t>& IgnoredSectors() const { return ignored_; }
+  void ClearIgnoredSectors() { ignored_.clear(); }
+
   ReadFailure readFailure() const { return readFailure_; }
   void setReadFailure(ReadFailure r) { readFailure_ = r; }
 
@@ -85,6 +102,9 @@ class DriveLayer {
   Prompter* prompter_;
   ReadFailure readFailure_;
   std::unique_ptr<SectorDevice> device_;
+  std::string openFailure_;
+  std::vector<int32_t> ignored_;
+  bool detecting_ = false;  // the boot sector is read for the media type: an ignored sector is no data lost
 };
 
 }  // namespace kdl

@@ -1,5 +1,7 @@
 #include "drive/fat_layout.h"
 
+#include <algorithm>
+
 namespace kdl {
 namespace {
 
@@ -8,6 +10,13 @@ constexpr int32_t kFat12MaxClusters = 4084;
 constexpr int32_t kDirectoryEntrySize = 32;
 
 bool IsPowerOfTwo(int32_t v) { return v > 0 && (v & (v - 1)) == 0; }
+
+// The 12-bit entry of `cluster` in a FAT copy that is known to hold it.
+uint16_t Entry(ByteView fat, int32_t cluster) {
+  const size_t at = static_cast<size_t>(cluster) * 3 / 2;
+  const uint16_t pair = fat.U16(at);
+  return cluster % 2 == 0 ? static_cast<uint16_t>(pair & 0x0FFF) : static_cast<uint16_t>(pair >> 4);
+}
 
 }  // namespace
 
@@ -52,6 +61,25 @@ std::optional<MediaGeometry> FatLayoutFromBootSector(ByteView boot, int32_t medi
 int32_t FatCopies(const MediaGeometry& layout) {
   if (layout.fatSectors <= 0 || layout.rootStart <= layout.fatStart) return 1;
   return (layout.rootStart - layout.fatStart) / layout.fatSectors;
+}
+
+bool FatCopiesAgree(ByteView fats, const MediaGeometry& layout) {
+  const size_t copyBytes = static_cast<size_t>(std::max<int16_t>(layout.fatSectors, 0)) *
+                           static_cast<size_t>(std::max<int16_t>(layout.sectorSize, 0));
+  const int32_t last = layout.lastCluster;
+  // The highest byte any data cluster's entry touches must lie inside a copy.
+  if (copyBytes == 0 || last < 2 || static_cast<size_t>(last) * 3 / 2 + 2 > copyBytes) return true;
+  const ByteView first = fats.Sub(0, std::min(copyBytes, fats.size()));
+  if (first.size() < copyBytes) return true;
+  for (int32_t copy = 1; copy < FatCopies(layout); ++copy) {
+    const size_t at = static_cast<size_t>(copy) * copyBytes;
+    if (!RangeFits(at, copyBytes, fats.size())) break;
+    const ByteView other = fats.Sub(at, copyBytes);
+    for (int32_t c = 2; c <= last; ++c) {
+      if (Entry(first, c) != Entry(other, c)) return false;
+    }
+  }
+  return true;
 }
 
 bool DiffersFromTable(const MediaGeometry& layout, int32_t mediaType) {

@@ -54,4 +54,8 @@ int32_t FatCopies(const MediaGeometry& layout);
 // True when `layout` places the FATs, root or clusters anywhere else than the table row of `mediaType` does.
 bool DiffersFromTable(const MediaGeometry& layout, int32_t mediaType);
 
+// True when every FAT copy of `layout` gives every data cluster the same entry. `fats` holds the FAT area
+// from the first sector of the first copy on; copies it does not hold whole are not judged.
+bool FatCopiesAgree(ByteView fats, const MediaGeometry& layout);
+
 }  // namespace kdl

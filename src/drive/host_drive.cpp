@@ -17,6 +17,7 @@
 
 #include "common/bytes.h"
 #include "common/file.h"
+#include "common/text_format.h"
 #include "drive/media.h"
 
 namespace kdl {
@@ -132,14 +133,7 @@ class BlockDevice : public SectorDevice {
     return true;
   }
   bool WriteFull(uint64_t offset, const uint8_t* data, size_t length) {
-    size_t done = 0;
-    while (done < length) {
-      const ssize_t n = ::pwrite(fd_, data + done, length - done, static_cast<off_t>(offset + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAllAt(fd_, offset, data, length) == length;
   }
 
   int fd_;
@@ -220,13 +214,25 @@ std::span<const int32_t> FloppyProbeTypes() { return kProbeTypes; }
 
 std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWriting) {
   struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return nullptr;
+  if (path.empty()) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  if (::stat(path.c_str(), &st) != 0) return nullptr;
   if (S_ISREG(st.st_mode)) {
+    // A file without write bits is a write-protected disk, also for a user whom permissions do not stop.
+    if (forWriting && IsWriteProtected(path, st)) {
+      errno = EROFS;
+      return nullptr;
+    }
     File file;
     if (!file.Open(path, forWriting ? File::Mode::kReadWrite : File::Mode::kRead)) return nullptr;
     return std::make_unique<FileDevice>(std::move(file));
   }
-  if (!S_ISBLK(st.st_mode)) return nullptr;
+  if (!S_ISBLK(st.st_mode)) {
+    errno = ENOTBLK;
+    return nullptr;
+  }
   // Writing takes the device for itself: it fails while the disk is mounted or in use elsewhere.
   const int flags = (forWriting ? O_RDWR | O_EXCL : O_RDONLY) | O_CLOEXEC;
   bool direct = true;
@@ -241,8 +247,45 @@ std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWr
 }
 
 std::unique_ptr<SectorDevice> HostDrives::Open(int32_t index, bool forWriting) {
+  failedIndex_ = index;
+  failedErrno_ = ENOENT;
   if (index < 0 || static_cast<size_t>(index) >= paths_.size()) return nullptr;
-  return OpenHostDevice(paths_[static_cast<size_t>(index)], forWriting);
+  std::unique_ptr<SectorDevice> device = OpenHostDevice(paths_[static_cast<size_t>(index)], forWriting);
+  failedErrno_ = device ? 0 : errno;
+  return device;
+}
+
+std::string HostDrives::WhyNotOpen(int32_t index) const {
+  if (index != failedIndex_ || failedErrno_ == 0) return {};
+  const std::string path =
+      index >= 0 && static_cast<size_t>(index) < paths_.size() ? paths_[static_cast<size_t>(index)] : "";
+  if (path.empty()) return Format("ドライブ %c: にはデバイスがありません", static_cast<char>('A' + index));
+  return DeviceOpenFailureText(path, failedErrno_);
+}
+
+std::string DeviceOpenFailureText(const std::string& path, int error) {
+  switch (error) {
+    case ENOMEDIUM:
+    case EIO:
+      // The device is there; the disk is what cannot be read.
+      return {};
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+      return Format("ドライブのデバイス %s がありません", path.c_str());
+    case EROFS:
+      return Format("%s のディスクは書き込み禁止です", path.c_str());
+    case EACCES:
+    case EPERM:
+      return Format("ドライブのデバイス %s を使う権限がありません", path.c_str());
+    case EBUSY:
+      return Format("ドライブのデバイス %s は使用中です", path.c_str());
+    case ENOTBLK:
+      return Format("%s はドライブのデバイスではありません", path.c_str());
+    default:
+      return Format("ドライブのデバイス %s が開けません (%s)", path.c_str(), std::strerror(error));
+  }
 }
 
 }  // namespace kdl

@@ -43,10 +43,17 @@ class HostDrives : public DeviceSource {
  public:
   explicit HostDrives(std::vector<std::string> paths) : paths_(std::move(paths)) {}
   std::unique_ptr<SectorDevice> Open(int32_t index, bool forWriting) override;
+  std::string WhyNotOpen(int32_t index) const override;
   const std::vector<std::string>& paths() const { return paths_; }
 
  private:
   std::vector<std::string> paths_;
+  int32_t failedIndex_ = -1;
+  int failedErrno_ = 0;
 };
+
+// The message for a drive device at `path` that could not be opened with `error` (an errno value); empty
+// for the errors that mean no disk is in the drive.
+std::string DeviceOpenFailureText(const std::string& path, int error);
 
 }  // namespace kdl

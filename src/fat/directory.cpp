@@ -37,7 +37,12 @@ int32_t CompactDirectory(DirectoryEntry* table, int32_t count) {
   int32_t i = 0;
   for (int32_t j = 0; j < count; ++j) {
     const DirectoryEntry& e = table[j];
-    if (e.IsDeleted() || e.IsDotEntry()) continue;
+    if (e.IsDeleted()) {
+      // A deleted entry breaks a long name: the pieces before it belong to no short entry after it.
+      while (i > 0 && table[i - 1].IsLongNamePiece()) --i;
+      continue;
+    }
+    if (e.IsDotEntry()) continue;
     if (e.IsEnd()) break;
     if (i != j) table[i] = table[j];
     if (!table[i].IsLongNamePiece()) table[i].SetIndexSlot(static_cast<uint16_t>(i));

@@ -94,8 +94,9 @@ using DirectoryTable = std::vector<DirectoryEntry>;
 DirectoryTable DirectoryFromBytes(ByteView raw);
 
 // Drops deleted entries and ".", stops at the first 0x00 entry, moves the rest down and stamps every entry
-// that is not a long-name piece with its own position. Returns the new count; entries beyond it are left as
-// they were.
+// that is not a long-name piece with its own position. Long-name pieces directly before a deleted entry are
+// dropped too: a deleted entry ends a long name, so they can never join a later short entry. Returns the new
+// count; entries beyond it are left as they were.
 int32_t CompactDirectory(DirectoryEntry* table, int32_t count);
 // The same on a table, which is then cut to the new count.
 void CompactDirectory(DirectoryTable& table);

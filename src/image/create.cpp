@@ -12,8 +12,8 @@
 #include "common/worker_pool.h"
 #include "image/drive_messages.h"
 #include "image/output_file.h"
+#include "image/stored_unit.h"
 #include "image/track_encode.h"
-#include "image/unit_loader.h"
 
 namespace kdl {
 namespace {
@@ -48,7 +48,10 @@ void ShowProgress(Prompter* p, int32_t unit, const std::string& status) {
 // Tells the user why the free clusters of this disk are stored although they were to be left out.
 void TellStoredWhole(Prompter* prompter, const FreeClusterPlan& plan) {
   if (prompter == nullptr) return;
-  const std::string text = Format(kStoredWholeOwnLayout, plan.layout.clusterSize, plan.layout.rootEntries);
+  const std::string text =
+      plan.storeWhole == StoreWholeReason::kOwnLayout
+          ? Format(kStoredWholeOwnLayout, plan.layout.clusterSize, plan.layout.rootEntries)
+          : std::string(kStoredWholeFatCopies);
   prompter->Ask(kCaptionCreate, text, Buttons::kOk, Icon::kInformation);
 }
 
@@ -80,17 +83,21 @@ int32_t CreateImage(ImageState& state, DriveLayer& drives, const std::string& ta
     }
   }
   const bool inArchive = work.baseOffset != 0;
-  std::error_code ec;
-  if (!inArchive && std::filesystem::exists(target, ec)) {
-    const Answer a = prompter != nullptr ? prompter->Ask(kCaptionCreate, Format(kExists, target.c_str()),
-                                                         Buttons::kYesNo, Icon::kQuestion)
-                                         : Answer::kNo;
-    if (a != Answer::kYes) return -1;
+  if (!inArchive) {
+    // A disk is written with a restore, never by replacing a device node; nor is a folder or FIFO replaced.
+    if (target != kStandardOutputName && ExamineTarget(target) == TargetKind::kNotAFile) {
+      state.ShowImageError(Format(kNotARegularFile, target.c_str()));
+      return -1;
+    }
+    if (!ConfirmReplace(prompter, kCaptionCreate, target, Format(kExists, target.c_str()))) return -1;
   }
   while (BuildHeaderFromDrive(state, drives, driveNumber, header) < 0) {
-    const Answer a = prompter != nullptr ? prompter->Ask(kCaptionCreate, kUnsupportedDisk,
-                                                         Buttons::kRetryCancel, Icon::kQuestion)
-                                         : Answer::kCancel;
+    // A drive whose device is missing says so, rather than calling the disk unsupported.
+    const std::string problem =
+        drives.OpenFailure().empty() ? std::string(kUnsupportedDisk) : drives.OpenFailure();
+    const Answer a = prompter != nullptr
+                         ? prompter->Ask(kCaptionCreate, problem, Buttons::kRetryCancel, Icon::kQuestion)
+                         : Answer::kCancel;
     if (a != Answer::kRetry) return -1;
   }
   const std::string volume = header.volumeLabel[0] == ' '
@@ -102,7 +109,7 @@ int32_t CreateImage(ImageState& state, DriveLayer& drives, const std::string& ta
   if (state.IsOpen()) state.CloseImage();
   if (inArchive || HasKdlExtension(target))
     return WriteKdlFromDrive(state, drives, header, driveNumber - 1, target, verifyResult);
-  return WriteRawFromDrive(state, drives, header, driveNumber - 1, target);
+  return WriteRawFromDrive(state, drives, header, driveNumber - 1, target, verifyResult);
 }
 
 int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& header, int32_t driveIndex,
@@ -222,6 +229,7 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
       const FreeClusterPlan plan = PlanFreeClusters(unit0, header.mediaType);
       state.layout = plan.layout;
       state.fat = FirstFatIn(unit0, plan.layout);
+      state.fatCopiesAgree = plan.fatCopiesAgree;
       if (omit && plan.storeWhole != StoreWholeReason::kNone) {
         omit = false;
         TellStoredWhole(prompter, plan);
@@ -239,7 +247,9 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
         break;
       }
     }
-    if (work.compress) ShowProgress(prompter, i, Format(kReadingPacking, i, last));
+    // "Packing" only for a unit that is compressed: a unit of one repeated byte is not.
+    if (work.compress && !IsSameByteUnit(unit.data(), length))
+      ShowProgress(prompter, i, Format(kReadingPacking, i, last));
     if (pool == nullptr) {
       if (!store(i, EncodeTrackUnit(unit.data(), length, work.compress, state.codec(),
                                     state.workBuffer.data()))) {
@@ -284,13 +294,14 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
   if (prompter != nullptr) prompter->SetProgress(0);
   if (!ok) return -1;
 
-  if (work.verify) {
+  if (work.verify && target != kStandardOutputName) {
     // The new image is opened as any image is, then the state returns to what it held before.
     const KdlHeader previous = state.header;
     const TrackDirectory written = state.directory;
     const MediaGeometry layout = state.layout;
     const std::vector<uint8_t> fat = state.fat;
     const std::vector<uint8_t> unitFat = state.unitFat;
+    const bool copiesAgree = state.fatCopiesAgree;
     const int32_t mode = work.dialogMode;
     work.dialogMode = kModeCreate;
     if (state.OpenImage(target) >= 0) {
@@ -306,14 +317,16 @@ int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& head
     state.layout = layout;
     state.fat = fat;
     state.unitFat = unitFat;
+    state.fatCopiesAgree = copiesAgree;
   }
   return offset;
 }
 
 int32_t WriteRawFromDrive(ImageState& state, DriveLayer& drives, const KdlHeader& header, int32_t driveIndex,
-                          const std::string& target) {
+                          const std::string& target, int32_t* verifyResult) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
+  if (verifyResult != nullptr) *verifyResult = kNotVerified;
   const MediaGeometry& g = header.geometry;
   ReplacingFile out;
   if (!IsUsableGeometry(g) || !out.Create(target)) {
@@ -353,7 +366,25 @@ int32_t WriteRawFromDrive(ImageState& state, DriveLayer& drives, const KdlHeader
     state.ShowImageError(kWriteError);
     ok = false;
   }
-  return ok ? g.cylinders * g.trackSize : -1;
+  if (!ok) return -1;
+  // Standard output cannot be read back; a file can, as the raw image it is.
+  if (work.verify && target != kStandardOutputName) {
+    const KdlHeader previous = state.header;
+    const int32_t mode = work.dialogMode;
+    const std::string rawPath = work.rawImagePath;
+    work.dialogMode = kModeOpenRaw;
+    work.rawImagePath = target;
+    int32_t verified = -1;
+    if (state.OpenImage(target) >= 0) {
+      verified = VerifyAgainstDrive(state, drives, driveIndex + 1, state.header, false);
+      state.CloseImage();
+    }
+    if (verifyResult != nullptr) *verifyResult = verified;
+    work.dialogMode = mode;
+    work.rawImagePath = rawPath;
+    state.header = previous;
+  }
+  return g.cylinders * g.trackSize;
 }
 
 }  // namespace kdl

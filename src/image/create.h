@@ -24,9 +24,11 @@ inline constexpr int32_t kNotVerified = -2;
 // Reads the disk in drive `driveNumber` (1 = A:) into `target`: a ".KDL" image when the work area names a
 // base offset inside the open archive or the name ends in ".KDL" (any case), a raw sector image otherwise.
 // `labels` are the four label lines (Shift-JIS, at most 40 bytes each). `typeLabel` receives the media type
-// line (UTF-8). A standalone target is written under a temporary name and replaces an earlier file only when
-// complete. Returns the image length in bytes, or -1 on failure, refusal or cancellation. `verifyResult`,
-// when given, receives the verification's result, or kNotVerified.
+// line (UTF-8), which the prompter is shown as soon as it is known. A standalone target ("-": standard
+// output) is written under a temporary name and replaces an earlier file only when complete; an existing one
+// is replaced only after the question (a write-protected one only on a person's Yes), and a target that is
+// not a regular file is refused. Returns the image length in bytes, or -1 on failure, refusal or
+// cancellation. `verifyResult`, when given, receives the verification's result, or kNotVerified.
 int32_t CreateImage(ImageState& state, DriveLayer& drives, const std::string& target, int32_t driveNumber,
                     const std::array<std::string, kLabelLineCount>& labels, std::string& typeLabel,
                     int32_t* verifyResult = nullptr);
@@ -40,9 +42,10 @@ int32_t BuildHeaderFromDrive(ImageState& state, DriveLayer& drives, int32_t driv
 int32_t WriteKdlFromDrive(ImageState& state, DriveLayer& drives, KdlHeader& header, int32_t driveIndex,
                           const std::string& target, int32_t* verifyResult = nullptr);
 
-// Writes the raw sector image of the disk: cylinders x track size bytes, or -1 when it stopped early.
+// Writes the raw sector image of the disk: cylinders x track size bytes, or -1 when it stopped early. With
+// the verify option the file is then compared with the disk (not standard output, "-").
 int32_t WriteRawFromDrive(ImageState& state, DriveLayer& drives, const KdlHeader& header, int32_t driveIndex,
-                          const std::string& target);
+                          const std::string& target, int32_t* verifyResult = nullptr);
 
 // Reads track unit `unit` (starting at logical sector `firstSector`) into `buffer` (kTrackBufferSize bytes),
 // first filled with the media fill byte. With `omitUnused`, a unit without a used cluster is not read at all;

@@ -10,7 +10,6 @@ namespace kdl::drive_text {
 
 // Errors, shown with the image caption.
 inline constexpr const char* kCannotCreate = "ファイルが作成できません";
-inline constexpr const char* kCannotOpen = "ファイルがオープンできません";
 inline constexpr const char* kWriteError = "ファイル出力エラー";
 inline constexpr const char* kDriveReadError = "Drv Read Err";
 inline constexpr const char* kFddInputError = "ＦＤＤ入力エラー";
@@ -19,19 +18,32 @@ inline constexpr const char* kFileInputError = "ファイル入力エラー発�
 inline constexpr const char* kDriveOutputError = "ドライブ出力エラー発生";
 inline constexpr const char* kDmfNotRestorable = "ＤＭＦディスクは再生できません";
 inline constexpr const char* kLabelTooLong = "ラベルは40バイトまでです";
+inline constexpr const char* kRestoreNothingReadable =
+    "イメージが壊れていて書き込めるトラックがありません\nディスクには何も書き込んでいません";
+inline constexpr const char* kRestoreDamagedRefused =
+    "イメージの TRK %s が壊れているため再生しません\nディスクには何も書き込んでいません";
+inline constexpr const char* kRestoreFilled = "イメージの TRK %s は読めないため %02X で埋めて書き込みました";
+inline constexpr const char* kRawFilled = "イメージの TRK %s は読めないため %02X で埋めて出力しました";
+inline constexpr const char* kNotARegularFile = "%s は通常のファイルではありません";
 
 // Notices.
 inline constexpr const char* kStoredWholeOwnLayout =
     "このディスクは標準と異なる形式です（クラスタ %d バイト、ルート %d エントリー）\n"
     "未使用クラスタも含めて全てファイル化します";
+inline constexpr const char* kStoredWholeFatCopies =
+    "このディスクは FAT の複製どうしが一致しません\n未使用クラスタも含めて全てファイル化します";
 
 // Questions.
 inline constexpr const char* kExists = "%s は存在します。上書きしますか？";
 inline constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
 inline constexpr const char* kOtherMedia = "違うタイプのメディアです( %s )\n交換してやり直しますか";
+inline constexpr const char* kRestoreDamagedAsk =
+    "イメージの TRK %s が壊れています\n読めるトラックだけを書き込み、壊れたトラックは %02X で埋めますか？";
 inline constexpr const char* kVerifyDiffers = "ベリファイエラーがありました\nベリファイを続けますか";
 inline constexpr std::string_view kCaptionVerify = "ベリファイ";
 inline constexpr std::string_view kCaptionRestore = "ＦＤ再生";
+inline constexpr std::string_view kCaptionRawOutput = "img FILE";
+inline constexpr const char* kRetryQuestion = "\nやり直しますか";
 
 // Names of the operations in the interruption question.
 inline constexpr std::string_view kOpCreate = "ＫＤＬ作成";

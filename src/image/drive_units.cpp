@@ -22,9 +22,10 @@ size_t TrackBytes(const MediaGeometry& g) {
 }
 
 // True when logical sector `s` lies in a cluster the disk's own FAT marks bad, by the disk's own layout.
+// Where the FAT copies disagree no copy is trusted to say so.
 bool InBadCluster(const ImageState& state, int32_t s) {
   const MediaGeometry& g = state.layout;
-  if (s < g.dataStart || g.sectorsPerCluster <= 0) return false;
+  if (!state.fatCopiesAgree || s < g.dataStart || g.sectorsPerCluster <= 0) return false;
   const int32_t cluster = (s - g.dataStart) / g.sectorsPerCluster + 2;
   return cluster <= g.lastCluster &&
          Fat12Entry(ByteView(state.fat.data(), state.fat.size()), cluster) == kBadCluster;
@@ -99,8 +100,9 @@ int32_t VerifyAgainstDrive(ImageState& state, DriveLayer& drives, int32_t driveN
                            const KdlHeader& header, bool afterRestore) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
-  if (drives.DetectMediaType(driveNumber) != header.mediaType) {
-    state.ShowImageError(kMediaDiffers);
+  if (const int32_t type = drives.DetectMediaType(driveNumber); type != header.mediaType) {
+    state.ShowImageError(type < 0 && !drives.OpenFailure().empty() ? drives.OpenFailure()
+                                                                   : std::string(kMediaDiffers));
     return -1;
   }
   const MediaGeometry& g = header.geometry;

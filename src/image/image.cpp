@@ -9,7 +9,6 @@
 
 #include "common/text_format.h"
 #include "common/worker_pool.h"
-#include "image/unit_loader.h"
 
 namespace kdl {
 namespace {
@@ -19,6 +18,7 @@ constexpr const char* kInputError = "ファイル入力エラー";
 constexpr const char* kNotAnImage = "%s はカドローンではありません";
 constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
 constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
+constexpr const char* kNoUnitFat = "TRK:%2d  FAT が読めないため復元できません";
 constexpr const char* kInterrupted = "%s ： ユーザー割り込みがありました\n中断しますか?";
 
 // A raw image is recognised by its boot sector's first 24 bytes.
@@ -59,6 +59,7 @@ void ImageState::DropFile() {
 
 int32_t ImageState::OpenImage(const std::string& path) {
   if (work_.dialogMode == kModeOpenRaw) return OpenRawImage(work_.rawImagePath);
+  BeginOperation();
   preloaded_.clear();
   // Units read ahead for another image than this one are of no use any more.
   if (lookAhead_ && lookAhead_->base != work_.baseOffset) lookAhead_.reset();
@@ -76,13 +77,9 @@ int32_t ImageState::OpenImage(const std::string& path) {
   } else {
     inArchive_ = false;
     base_ = 0;
-    work_.readOnly = false;
-    if (!own_.Open(path, File::Mode::kReadWrite)) {
-      if (!own_.Open(path, File::Mode::kRead)) {
-        ShowImageError(Format(kCannotOpen, path.c_str()));
-        return -1;
-      }
-      work_.readOnly = true;
+    if (!OpenForChange(own_, path, work_.readOnly)) {
+      ShowImageError(Format(kCannotOpen, path.c_str()));
+      return -1;
     }
   }
 
@@ -115,6 +112,7 @@ int32_t ImageState::OpenImage(const std::string& path) {
 }
 
 int32_t ImageState::OpenRawImage(const std::string& path) {
+  BeginOperation();
   preloaded_.clear();
   open_ = false;
   isRaw = false;
@@ -189,15 +187,18 @@ bool ImageState::LoadFatAndRoot(bool fromRawFile) {
       layout = *own;
   }
   std::vector<uint8_t> fatBytes;
-  ok = ReadArea(fromRawFile, g.fatStart, g.fatSectors, fatBytes) && ok;
+  unitFatSound = true;  // while it is being read
+  unitFatSound = ReadArea(fromRawFile, g.fatStart, g.fatSectors, fatBytes);
+  ok = unitFatSound && ok;
   unitFat = std::move(fatBytes);
   // A unit beyond unit 0 restored while the FAT was still unknown must be restored again with it.
   if (cachedTrack > 0) cachedTrack = -1;
-  if (layout == g) {
-    fat = unitFat;
-  } else {
-    ok = ReadArea(fromRawFile, layout.fatStart, layout.fatSectors, fat) && ok;
-  }
+  std::vector<uint8_t> fats;
+  ok = ReadArea(fromRawFile, layout.fatStart, layout.rootStart - layout.fatStart, fats) && ok;
+  fatCopiesAgree = FatCopiesAgree(ByteView(fats.data(), fats.size()), layout);
+  fats.resize(
+      std::min(fats.size(), static_cast<size_t>(layout.fatSectors) * static_cast<size_t>(layout.sectorSize)));
+  fat = std::move(fats);
   std::vector<uint8_t> rootBytes;
   ok = ReadArea(fromRawFile, layout.rootStart, layout.rootSectors, rootBytes) && ok;
   root = DirectoryFromBytes(ByteView(rootBytes.data(), rootBytes.size()));
@@ -238,44 +239,46 @@ int32_t ImageState::ReadTrack(int32_t unit) {
 }
 
 bool ImageState::LoadTrack(int32_t unit) {
-  if (static_cast<size_t>(unit) < preloaded_.size() && preloaded_[static_cast<size_t>(unit)].done) {
+  const TrackEntry& e = directory[static_cast<size_t>(unit)];
+  std::optional<std::string> problem;
+  if (header.omitUnused != 0 && unit > 0 && e.kind != kTrackSameByte && !unitFatSound) {
+    problem = Format(kNoUnitFat, unit);
+  } else if (static_cast<size_t>(unit) < preloaded_.size() && preloaded_[static_cast<size_t>(unit)].done) {
     const PreloadedUnit& u = preloaded_[static_cast<size_t>(unit)];
-    if (u.ok) {
+    if (!u.problem) {
       std::memcpy(track.data(), u.bytes.data(), track.size());
-    } else if (!u.message.empty()) {
-      ShowImageError(u.message);
+      return true;
     }
-    return u.ok;
+    problem = u.problem;
+  } else {
+    problem = ReadStoredUnit(file(), base_, unit, e, header, ByteView(unitFat.data(), unitFat.size()), codec_,
+                             unitBuffers_, track.data());
   }
-  std::string message;
-  if (LoadUnit(Source(), unit, codec_, workBuffer.data(), track.data(), message)) return true;
-  if (!message.empty()) ShowImageError(message);
+  if (!problem) return true;
+  ReportOnce("TRK " + std::to_string(unit), *problem);
   return false;
-}
-
-UnitSource ImageState::Source() {
-  kdl::UnitSource source;
-  source.file = &file();
-  source.base = static_cast<uint64_t>(base_);
-  source.header = &header;
-  source.directory = &directory;
-  source.fat = ByteView(unitFat.data(), unitFat.size());
-  return source;
 }
 
 void ImageState::SubmitUnits(std::vector<PreloadedUnit>& units, std::vector<std::future<void>>& done) {
   const int32_t cylinders = header.geometry.cylinders;
   units.assign(static_cast<size_t>(cylinders), PreloadedUnit{});
-  const kdl::UnitSource source = Source();
+  const File* source = &file();
+  const int64_t base = base_;
+  const KdlHeader* h = &header;
+  const ByteView fatView(unitFat.data(), unitFat.size());
   done.clear();
   done.reserve(units.size());
   for (int32_t i = 0; i < cylinders; ++i) {
+    const TrackEntry& e = directory[static_cast<size_t>(i)];
+    // A unit that needs a FAT the image does not have is refused by ReadTrack on the user's thread; it is
+    // not worth restoring here.
+    if (h->omitUnused != 0 && i > 0 && e.kind != kTrackSameByte && !unitFatSound) continue;
     PreloadedUnit* u = &units[static_cast<size_t>(i)];
-    done.push_back(work_.pool->Submit([source, i, u]() {
-      thread_local std::vector<uint8_t> work(kWorkBufferSize);
+    done.push_back(work_.pool->Submit([source, base, h, fatView, e, i, u]() {
+      thread_local UnitBuffers buffers;
       u->bytes.resize(kTrackBufferSize);
-      u->ok = LoadUnit(source, i, ThreadCodec(), work.data(), u->bytes.data(), u->message);
-      if (!u->ok) u->bytes = {};
+      u->problem = ReadStoredUnit(*source, base, i, e, *h, fatView, ThreadCodec(), buffers, u->bytes.data());
+      if (u->problem) u->bytes = {};
       u->done = true;
     }));
   }
@@ -287,7 +290,7 @@ bool ImageState::AdoptLookAhead() {
   ahead->Wait();
   const ImageState& other = *ahead->image;
   if (!inArchive_ || ahead->base != base_ || other.stored_ != stored_ || other.unitFat != unitFat ||
-      other.layout != layout)
+      other.unitFatSound != unitFatSound || other.layout != layout)
     return false;
   for (std::future<void>& f : ahead->done) f.get();
   preloaded_ = std::move(ahead->units);
@@ -313,6 +316,7 @@ void ImageState::StartLookAhead(int64_t base) {
 
 void ImageState::PreloadUnits() {
   if (work_.pool == nullptr || !open_ || isRaw) return;
+  if (preloaded_.size() == static_cast<size_t>(header.geometry.cylinders)) return;
   if (!AdoptLookAhead()) {
     std::vector<PreloadedUnit> units;
     std::vector<std::future<void>> done;
@@ -325,7 +329,19 @@ void ImageState::PreloadUnits() {
 
 void ImageState::DropLookAhead() { lookAhead_.reset(); }
 
-bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
+const std::optional<std::string>* ImageState::PreloadedProblem(int32_t unit) const {
+  if (unit < 0 || static_cast<size_t>(unit) >= preloaded_.size()) return nullptr;
+  const PreloadedUnit& u = preloaded_[static_cast<size_t>(unit)];
+  return u.done ? &u.problem : nullptr;
+}
+
+bool ImageState::ReportOnce(const std::string& key, std::string_view text) {
+  if (!reported_.insert(key).second) return false;
+  ShowImageError(text);
+  return true;
+}
+
+bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest, std::vector<int32_t>* failedUnits) {
   const MediaGeometry& g = header.geometry;
   if (!open_ || g.sectorsPerTrack <= 0 || g.sectorSize <= 0) return false;
   const size_t sectorSize = static_cast<size_t>(g.sectorSize);
@@ -335,7 +351,10 @@ bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
   for (int64_t s = first; s < static_cast<int64_t>(first) + count; ++s, dest += sectorSize) {
     const int64_t unit = s >= 0 ? s / g.sectorsPerTrack : -1;
     if (unit < 0 || unit >= g.cylinders || unit == failedUnit || ReadTrack(static_cast<int32_t>(unit)) != 0) {
-      if (unit >= 0 && unit < g.cylinders) failedUnit = unit;
+      if (unit >= 0 && unit < g.cylinders && unit != failedUnit) {
+        failedUnit = unit;
+        if (failedUnits != nullptr) failedUnits->push_back(static_cast<int32_t>(unit));
+      }
       std::memset(dest, 0, sectorSize);
       ok = false;
       continue;
@@ -346,6 +365,7 @@ bool ImageState::ReadSectors(int32_t first, int32_t count, uint8_t* dest) {
 }
 
 void ImageState::ShowImageError(std::string_view text) {
+  ++errorsShown;
   if (work_.prompter != nullptr) work_.prompter->Ask(kCaptionImage, text, Buttons::kOk, Icon::kStop);
 }
 

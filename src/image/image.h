@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,7 +19,7 @@
 #include "drive/fat_layout.h"
 #include "fat/directory.h"
 #include "image/kdl_format.h"
-#include "image/unit_loader.h"
+#include "image/stored_unit.h"
 
 namespace kdl {
 
@@ -40,14 +42,22 @@ inline constexpr int32_t kOpenArchiveFirst = 0x10;
 inline constexpr int32_t kCloseArchiveAfter = 0x20;
 inline constexpr int32_t kCreateArchive = 0x40;
 
+// What a restore does with an image some of whose units cannot be read.
+enum class DamagedUnitPolicy {
+  kAsk,     // ask whether to write the readable units and fill the damaged ones
+  kRefuse,  // write nothing
+  kFill,    // write the readable units and fill the damaged ones with the media fill byte
+};
+
 // The work area shared by the image operations and the windows that start them.
 struct ImageWork {
   Prompter* prompter = nullptr;  // never null while an operation runs
 
-  bool readOnly = false;   // the file could only be opened for reading
-  bool compress = true;    // compress track units
-  bool omitUnused = true;  // leave free clusters out
-  bool verify = false;     // verify after writing
+  bool readOnly = false;                                     // the file could only be opened for reading
+  bool compress = true;                                      // compress track units
+  bool omitUnused = true;                                    // leave free clusters out
+  bool verify = false;                                       // verify after writing
+  DamagedUnitPolicy damagedUnits = DamagedUnitPolicy::kAsk;  // restore of a partly damaged image
   bool cancelRequested = false;
   bool busy = false;
   int32_t dialogMode = kModeCreate;
@@ -103,20 +113,32 @@ class ImageState {
   void CloseImage();
   bool IsOpen() const { return open_; }
 
-  // Makes the track buffer hold track unit `unit`: 0, or -1 (after a message where there is one).
+  // Makes the track buffer hold track unit `unit`: 0, or -1 after telling why (once per unit and operation).
   int32_t ReadTrack(int32_t unit);
   // With a worker pool in the work area, reads and checks every unit of the open image side by side ahead of
   // an operation that reads them all; ReadTrack then takes each from memory and shows the message its read
   // would have shown, when it would have shown it. Without a pool it does nothing.
   // Inside an archive, it also starts reading the units of the image at work().followingImage, and takes
   // over such units read for the image it opened when they belong to that very image.
+  // Once the units are read ahead, a second call before the next image is opened does nothing.
   void PreloadUnits();
+  // What reading unit `unit` ahead found (nothing for a sound unit, else why it cannot be read); null when
+  // it was not read ahead.
+  const std::optional<std::string>* PreloadedProblem(int32_t unit) const;
   // Drops what was read ahead for an image that is not going to be opened (an archive run has ended).
   void DropLookAhead();
   // Copies `count` logical sectors from `first` on into `dest` (count x sector-size bytes), through the track
   // cache. Sectors of a unit that cannot be read, or that lie outside the disk, come out as zero bytes, never
-  // as another unit's bytes. False when any sector could not be read.
-  bool ReadSectors(int32_t first, int32_t count, uint8_t* dest);
+  // as another unit's bytes. False when any sector could not be read; the units that could not be read are
+  // added to `failedUnits` when given.
+  bool ReadSectors(int32_t first, int32_t count, uint8_t* dest, std::vector<int32_t>* failedUnits = nullptr);
+
+  // Starts one operation of the user's (a copy, a view, a listing, a directory shown, a restore): a damaged
+  // unit or a broken chain is told once per operation, not once per cluster that touches it. Opening an
+  // image starts one.
+  void BeginOperation() { reported_.clear(); }
+  // Shows `text` as an error unless `key` was told before in this operation. True when it was shown.
+  bool ReportOnce(const std::string& key, std::string_view text);
 
   // A message box with caption "KDL Form", OK and the stop icon.
   void ShowImageError(std::string_view text);
@@ -144,6 +166,12 @@ class ImageState {
   // The FAT by which the writer left free clusters out of units above 0: the first FAT copy of the header's
   // geometry (the same bytes as `fat` unless the layout differs). Restores the units of such an image.
   std::vector<uint8_t> unitFat;
+  // False when unit 0 could not be read for unitFat: units above 0 of an image that leaves free clusters out
+  // cannot be put back together without it.
+  bool unitFatSound = true;
+  // True when every FAT copy of `layout` agrees; only then are clusters the first copy marks bad taken as
+  // bad.
+  bool fatCopiesAgree = true;
   DirectoryTable root;  // compacted root directory
   int32_t cachedTrack = -1;
   int32_t lastFatValue = 0;  // raw 12-bit value of the last FAT lookup
@@ -155,13 +183,13 @@ class ImageState {
   bool isRaw = false;        // a raw sector image is open
   uint64_t trackLoads = 0;   // track units read from the file (the cache's misses)
   uint64_t failedReads = 0;  // track reads that failed; copy-out compares it before and after a file
+  uint64_t errorsShown = 0;  // messages shown by ShowImageError; runs over many images compare it
 
  private:
   // A unit read ahead by PreloadUnits: its restored bytes, or the message its read shows.
   struct PreloadedUnit {
     bool done = false;
-    bool ok = false;
-    std::string message;
+    std::optional<std::string> problem;
     std::vector<uint8_t> bytes;
   };
 
@@ -176,14 +204,16 @@ class ImageState {
   bool LoadFatAndRoot(bool fromRawFile);
   // Reads `count` sectors from `first` on, from the raw file itself or through the track cache.
   bool ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out);
-  kdl::UnitSource Source();
-  // Reads, checks and restores one unit into the track buffer; the caller keeps the cache state.
+  // Reads, checks and restores one unit into the track buffer (or takes it from what PreloadUnits read),
+  // telling why it cannot once per unit; the caller keeps the cache state.
   bool LoadTrack(int32_t unit);
   // Closes the file opened for the image unless it is the archive's.
   void DropFile();
 
   ImageWork& work_;
   TrackCodec codec_;
+  UnitBuffers unitBuffers_;
+  std::set<std::string> reported_;
   File own_;
   bool open_ = false;
   bool inArchive_ = false;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/sjis.h"
+
 namespace kdl {
 
 std::string KdlHeader::LabelText(int line) const {
@@ -31,7 +33,10 @@ bool HasKdlExtension(const std::string& path) {
 std::string HeaderVolumeLabel(std::string name) {
   while (!name.empty() && name.back() == ' ') name.pop_back();
   if (!name.empty() && static_cast<uint8_t>(name[0]) == 0x05) name[0] = static_cast<char>(0xE5);
-  if (name.size() > 8) name = name.substr(0, 8) + "." + name.substr(8);
+  // A Shift-JIS character across the eighth byte is never split: the "." follows it.
+  size_t split = 0;
+  while (split < 8 && split < name.size()) split += IsSjisLeadByte(static_cast<uint8_t>(name[split])) ? 2 : 1;
+  if (name.size() > split) name = name.substr(0, split) + "." + name.substr(split);
   name.resize(kVolumeLabelLength, ' ');
   return name;
 }

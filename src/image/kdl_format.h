@@ -88,8 +88,8 @@ inline constexpr size_t kReserved = 224;
 }  // namespace kdl_header
 
 // The header's 12-byte volume label for the 11 name bytes of a disk's label entry: the name without trailing
-// blanks, with "." after the eighth byte when it is longer, as the system reports a label; a leading 0x05
-// reads as 0xE5.
+// blanks, with "." after the eighth byte when it is longer (after the ninth when a Shift-JIS character
+// spans the eighth), as the system reports a label; a leading 0x05 reads as 0xE5.
 std::string HeaderVolumeLabel(std::string name11);
 
 // True when `path` names a ".KDL" image by its extension, in any letter case; any other name is a raw image.

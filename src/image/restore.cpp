@@ -1,5 +1,7 @@
 #include "image/restore.h"
 
+#include <algorithm>
+
 #include "image/create.h"
 #include "image/drive_messages.h"
 #include "image/output_file.h"
@@ -15,23 +17,45 @@ void ShowProgress(Prompter* p, int32_t unit, const std::string& status) {
   p->SetStatus(status);
 }
 
-// Writes every unit of the open image that holds data onto the open drive. 0 or -1.
-int32_t WriteUnits(ImageState& state, DriveLayer& drives, int32_t driveNumber) {
+// True when the restore writes unit `unit` of the open image: every unit, unless the image leaves free
+// clusters out and the unit has no used cluster.
+bool IsWritten(const ImageState& state, int32_t unit) {
+  return state.header.omitUnused == 0 || CountUsedClusters(state, unit, state.header) > 0;
+}
+
+// "3, 5, 12"
+std::string UnitList(const std::vector<int32_t>& units) {
+  std::string text;
+  for (const int32_t u : units) text += (text.empty() ? "" : ", ") + std::to_string(u);
+  return text;
+}
+
+// Writes every unit of the open image that holds data onto the open drive; the units in `damaged` are written
+// as the media fill byte. 0 or -1.
+int32_t WriteUnits(ImageState& state, DriveLayer& drives, int32_t driveNumber,
+                   const std::vector<int32_t>& damaged) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
   const KdlHeader& h = state.header;
   const MediaGeometry& g = h.geometry;
   if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders - 1);
   state.PreloadUnits();
-  drives.OpenDrive(kDriveModeWrite, driveNumber - 1);
+  // A disk that is write-protected, or a device that cannot be written, is named with the reason.
+  if (drives.OpenDrive(kDriveModeWrite, driveNumber - 1) != 0 && !drives.OpenFailure().empty()) {
+    state.ShowImageError(drives.OpenFailure());
+    return -1;
+  }
   int32_t first = 0;
   for (int32_t i = 0; i < g.cylinders; ++i, first += g.sectorsPerTrack) {
     ShowProgress(prompter, i, Format(kRestoring, i, g.cylinders - 1));
     state.Pump();
     if (work.cancelRequested && state.ConfirmCancel(kOpRestore)) return -1;
     // Without a used cluster the unit is not written: the disk keeps what it had there.
-    if (h.omitUnused != 0 && CountUsedClusters(state, i, h) == 0) continue;
-    if (state.ReadTrack(i) != 0) {
+    if (!IsWritten(state, i)) continue;
+    if (std::find(damaged.begin(), damaged.end(), i) != damaged.end()) {
+      std::fill(state.track.begin(), state.track.end(), MediaFillByte(h.mediaType));
+      state.cachedTrack = -1;
+    } else if (state.ReadTrack(i) != 0) {
       state.ShowImageError(kFileInputError);
       return -1;
     }
@@ -43,35 +67,98 @@ int32_t WriteUnits(ImageState& state, DriveLayer& drives, int32_t driveNumber) {
   return 0;
 }
 
+// Decides, before anything is written, what becomes of an image some of whose units cannot be read. True when
+// the restore may go on (with `damaged` filled), false when it is refused.
+bool AcceptDamage(ImageState& state, const std::vector<int32_t>& damaged, int32_t written) {
+  if (damaged.empty()) return true;
+  ImageWork& work = state.work();
+  const uint8_t fill = MediaFillByte(state.header.mediaType);
+  if (static_cast<int32_t>(damaged.size()) >= written) {
+    state.ShowImageError(kRestoreNothingReadable);
+    return false;
+  }
+  switch (work.damagedUnits) {
+    case DamagedUnitPolicy::kFill:
+      return true;
+    case DamagedUnitPolicy::kRefuse:
+      state.ShowImageError(Format(kRestoreDamagedRefused, UnitList(damaged).c_str()));
+      return false;
+    case DamagedUnitPolicy::kAsk:
+      break;
+  }
+  return work.prompter != nullptr &&
+         work.prompter->Ask(kCaptionRestore, Format(kRestoreDamagedAsk, UnitList(damaged).c_str(), fill),
+                            Buttons::kYesNo, Icon::kQuestion) == Answer::kYes;
+}
+
 }  // namespace
 
-int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumber, int32_t* verifyResult) {
+std::vector<int32_t> DamagedUnitsToWrite(ImageState& state, int32_t& written) {
+  std::vector<int32_t> damaged;
+  written = 0;
+  const KdlHeader& h = state.header;
+  UnitBuffers buffers;
+  // With a worker pool every unit is read side by side here, and the writing takes them from memory.
+  state.PreloadUnits();
+  for (int32_t i = 0; i < h.geometry.cylinders; ++i) {
+    if (!IsWritten(state, i)) continue;
+    ++written;
+    const TrackEntry& e = state.directory[static_cast<size_t>(i)];
+    // Units above 0 of an image that leaves free clusters out are put together by the FAT in unit 0.
+    const bool placeable = h.omitUnused == 0 || i == 0 || e.kind == kTrackSameByte || state.unitFatSound;
+    bool sound = placeable;
+    if (placeable) {
+      const std::optional<std::string>* read = state.PreloadedProblem(i);
+      sound = read != nullptr ? !read->has_value()
+                              : !DecodeStoredUnit(state.file(), state.baseOffset(), i, e, h.geometry,
+                                                  state.codec(), buffers);
+    }
+    if (!sound) damaged.push_back(i);
+  }
+  return damaged;
+}
+
+int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumber, int32_t* verifyResult,
+                       std::vector<int32_t>* filledUnits) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
   if (verifyResult != nullptr) *verifyResult = kNotVerified;
+  if (filledUnits != nullptr) filledUnits->clear();
   const int32_t flags = work.openCloseFlags;
   if ((flags & kOpenFirst) != 0 && state.OpenImage(work.currentImagePath) < 0) return -1;
+  state.BeginOperation();
 
   int32_t result = -1;
+  std::vector<int32_t> damaged;
+  int32_t written = 0;
   if (!state.IsOpen()) {
     state.ShowImageError(kFileInputError);
   } else if (state.header.mediaType == kMediaTypeDmf) {
     state.ShowImageError(kDmfNotRestorable);
-  } else {
+  } else if (damaged = DamagedUnitsToWrite(state, written); AcceptDamage(state, damaged, written)) {
     for (;;) {
       const int32_t type = drives.DetectMediaType(driveNumber);
       if (type == state.header.mediaType) {
-        result = WriteUnits(state, drives, driveNumber);
+        result = WriteUnits(state, drives, driveNumber, damaged);
         break;
       }
       const std::string name(type >= 0 ? MediaName(type) : kUnknownMediaName);
-      const Answer a = prompter != nullptr ? prompter->Ask(kCaptionRestore, Format(kOtherMedia, name.c_str()),
-                                                           Buttons::kYesNo, Icon::kQuestion)
-                                           : Answer::kNo;
+      // A drive whose device is missing says so, rather than calling its disk one of an unknown type.
+      const std::string question = type < 0 && !drives.OpenFailure().empty()
+                                       ? drives.OpenFailure() + kRetryQuestion
+                                       : Format(kOtherMedia, name.c_str());
+      const Answer a = prompter != nullptr
+                           ? prompter->Ask(kCaptionRestore, question, Buttons::kYesNo, Icon::kQuestion)
+                           : Answer::kNo;
       if (a != Answer::kYes) break;
     }
   }
   drives.CloseDrive();
+  if (result == 0 && !damaged.empty()) {
+    state.ShowImageError(
+        Format(kRestoreFilled, UnitList(damaged).c_str(), MediaFillByte(state.header.mediaType)));
+    if (filledUnits != nullptr) *filledUnits = damaged;
+  }
   if (result == 0 && work.verify) {
     const int32_t verified = VerifyAgainstDrive(state, drives, driveNumber, state.header, true);
     if (verifyResult != nullptr) *verifyResult = verified;
@@ -81,16 +168,25 @@ int32_t RestoreToDrive(ImageState& state, DriveLayer& drives, int32_t driveNumbe
   return result;
 }
 
-int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std::string& outputPath) {
+int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std::string& outputPath,
+                      std::vector<int32_t>* filledUnits) {
   ImageWork& work = state.work();
   Prompter* prompter = work.prompter;
+  // The image first: an image that cannot be read leaves no trace of an output, and its open has already
+  // said why it failed.
+  if (state.OpenImage(imagePath) < 0) return -1;
   ReplacingFile out;
-  if (!out.Create(outputPath)) {
-    state.ShowImageError(kCannotCreate);
+  const bool protectedTarget =
+      outputPath != kStandardOutputName && ExamineTarget(outputPath) == TargetKind::kWriteProtected;
+  if (protectedTarget && !ConfirmReplace(prompter, kCaptionRawOutput, outputPath, {})) {
+    state.CloseImage();
     return -1;
   }
-  if (state.OpenImage(imagePath) < 0) {
-    state.ShowImageError(kCannotOpen);
+  if (!out.Create(outputPath)) {
+    state.ShowImageError(ExamineTarget(outputPath) == TargetKind::kNotAFile
+                             ? Format(kNotARegularFile, outputPath.c_str())
+                             : std::string(kCannotCreate));
+    state.CloseImage();
     return -1;
   }
   const MediaGeometry& g = state.header.geometry;
@@ -98,6 +194,7 @@ int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std
   state.PreloadUnits();
   if (prompter != nullptr) prompter->SetProgressMaximum(g.cylinders);
   bool ok = true;
+  std::vector<int32_t> filled;
   for (int32_t i = 0; i < g.cylinders; ++i) {
     ShowProgress(prompter, i, Format(kWritingRaw, i, g.cylinders - 1));
     state.Pump();
@@ -105,11 +202,11 @@ int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std
       ok = false;
       break;
     }
-    // A unit that cannot be read ends the output with a message even where the track read showed none.
+    // A unit that cannot be read (told by the track read) becomes the fill byte: the rest is still worth
+    // having.
     if (state.ReadTrack(i) != 0) {
-      state.ShowImageError(kFileInputError);
-      ok = false;
-      break;
+      std::fill(state.track.begin(), state.track.end(), MediaFillByte(state.header.mediaType));
+      filled.push_back(i);
     }
     if (out.file().WriteAt(static_cast<uint64_t>(i) * trackSize, state.track.data(), trackSize) !=
         static_cast<int64_t>(trackSize)) {
@@ -124,6 +221,10 @@ int32_t WriteRawImage(ImageState& state, const std::string& imagePath, const std
   if (ok && !out.Commit()) {
     state.ShowImageError(kWriteError);
     ok = false;
+  }
+  if (ok && !filled.empty()) {
+    state.ShowImageError(Format(kRawFilled, UnitList(filled).c_str(), MediaFillByte(state.header.mediaType)));
+    if (filledUnits != nullptr) *filledUnits = filled;
   }
   return ok ? length : -1;
 }

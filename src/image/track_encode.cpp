@@ -8,11 +8,16 @@
 
 namespace kdl {
 
+bool IsSameByteUnit(const uint8_t* data, int32_t dataLength) {
+  const size_t n = static_cast<size_t>(std::max(dataLength, 0));
+  return n <= 1 || std::all_of(data + 1, data + n, [&](uint8_t b) { return b == data[0]; });
+}
+
 EncodedUnit EncodeTrackUnit(const uint8_t* data, int32_t dataLength, bool compress, TrackCodec& codec,
                             uint8_t* work) {
   EncodedUnit u;
   const size_t n = static_cast<size_t>(std::max(dataLength, 0));
-  if (n <= 1 || std::all_of(data + 1, data + n, [&](uint8_t b) { return b == data[0]; })) {
+  if (IsSameByteUnit(data, dataLength)) {
     u.entry.kind = kTrackSameByte;
     // With no data bytes the unit is whatever its buffer was prefilled with: the media fill byte.
     u.entry.fill = data[0];
@@ -45,6 +50,13 @@ FreeClusterPlan PlanFreeClusters(ByteView unit0, int32_t mediaType) {
   if (const std::optional<MediaGeometry> own = FatLayoutFromBootSector(unit0, mediaType)) {
     plan.layout = *own;
     if (DiffersFromTable(*own, mediaType)) plan.storeWhole = StoreWholeReason::kOwnLayout;
+  }
+  const size_t fatStart =
+      static_cast<size_t>(plan.layout.fatStart) * static_cast<size_t>(plan.layout.sectorSize);
+  if (fatStart < unit0.size()) {
+    plan.fatCopiesAgree = FatCopiesAgree(unit0.Sub(fatStart, unit0.size() - fatStart), plan.layout);
+    if (!plan.fatCopiesAgree && plan.storeWhole == StoreWholeReason::kNone)
+      plan.storeWhole = StoreWholeReason::kFatCopiesDiffer;
   }
   return plan;
 }

@@ -23,21 +23,28 @@ struct EncodedUnit {
 // unit filled with data[0] (so `data` always holds at least one byte); otherwise the unit is compressed into
 // `work` (kWorkBufferSize bytes) when `compress` is set and that saves at least a tenth, and stored as it is
 // when not.
+// True when the first `dataLength` bytes of `data` are one repeated byte (also for 0 or 1 bytes): the unit
+// is stored as that byte alone.
+bool IsSameByteUnit(const uint8_t* data, int32_t dataLength);
+
 EncodedUnit EncodeTrackUnit(const uint8_t* data, int32_t dataLength, bool compress, TrackCodec& codec,
                             uint8_t* work);
 
 // Why every cluster of a disk is stored although free clusters were to be left out.
 enum class StoreWholeReason {
-  kNone,       // free clusters may be left out
-  kOwnLayout,  // the boot sector places FATs, root or clusters elsewhere than the media table
+  kNone,             // free clusters may be left out
+  kOwnLayout,        // the boot sector places FATs, root or clusters elsewhere than the media table
+  kFatCopiesDiffer,  // the FAT copies disagree: no single copy tells which clusters are free
 };
 
 // What unit 0 of a disk says about its clusters: where they lie and whether the free ones may be left out.
-// Free clusters are left out by the table's layout (the one reader rule of the format), so a disk whose own
-// sound boot sector describes another layout is stored whole.
+// Free clusters are left out by the table's layout and the first FAT copy (the one reader rule of the
+// format), so a disk whose own sound boot sector describes another layout, or whose FAT copies disagree, is
+// stored whole.
 struct FreeClusterPlan {
   MediaGeometry layout;  // the boot sector's layout when it is sound, else the table's
   StoreWholeReason storeWhole = StoreWholeReason::kNone;
+  bool fatCopiesAgree = true;  // bad clusters are skipped only when every copy marks them so
 };
 // Judges the disk of `mediaType` from the bytes of its unit 0 (at least its boot sector).
 FreeClusterPlan PlanFreeClusters(ByteView unit0, int32_t mediaType);

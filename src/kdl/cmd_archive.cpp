@@ -16,8 +16,11 @@
 #include "drive/drive_settings.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/output_file.h"
 #include "image/restore.h"
 #include "kdl/commands_archive.h"
+#include "kdl/commands_drive.h"
+#include "kdl/stop_signals.h"
 
 namespace kdlcli {
 namespace {
@@ -53,8 +56,23 @@ std::optional<EntryRef> ParseEntryRef(const std::string& text) {
   return std::nullopt;
 }
 
+// True, after a message, when `path` is no file but ARCHIVE.KDZ:N, an image inside an archive, where a
+// command takes an archive.
+bool NamesArchiveImage(const std::string& path) {
+  std::error_code ec;
+  const size_t colon = path.rfind(':');
+  if (colon == std::string::npos || fs::exists(path, ec) ||
+      StoredKindOf(path.substr(0, colon)) != StoredKind::kArchive)
+    return false;
+  std::cerr << "kdl: " << path << " names an image inside " << path.substr(0, colon)
+            << "; this command takes the archive itself" << std::endl;
+  return true;
+}
+
 // Opens `path` as the session's archive; says so when the file is there but is no archive.
 bool OpenArchiveFile(Session& s, kdl::ArchiveState& archive, const std::string& path) {
+  if (!CheckInputOperand(path, "archive")) return false;
+  if (NamesArchiveImage(path)) return false;
   const int before = s.prompter.errorsShown();
   if (kdl::OpenArchive(archive, path) >= 0) return true;
   if (s.prompter.errorsShown() == before) std::cerr << "kdl: " << path << ": not a .KDZ archive" << std::endl;
@@ -88,6 +106,7 @@ struct OpenedDrive {
 };
 
 std::unique_ptr<OpenedDrive> ResolveDrive(Session& s, const std::string& operand, bool sectorRetry = false) {
+  if (!CheckDriveFile(operand)) return nullptr;
   const kdl::DriveSettings settings = LoadDriveSettings();
   std::string error;
   const auto resolved = kdl::ResolveDriveOperand(operand, settings, error);
@@ -116,11 +135,19 @@ bool ClassifySources(Session& s, const std::vector<std::string>& operands, std::
       source.kind = Source::kDrive;
       source.drive = ResolveDrive(s, operand);
       if (!source.drive) return false;
+    } else if (!CheckInputOperand(operand, "image")) {
+      return false;
     } else if (::stat(operand.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       std::cerr << "kdl: " << operand << ": no such image file, raw image or drive" << std::endl;
       return false;
+    } else if (const StoredKind stored = StoredKindOf(operand); stored == StoredKind::kArchive) {
+      std::cerr << "kdl: " << operand << " is a .KDZ archive, not an image to add; cut one of its images out "
+                << "first (kdl extract " << operand << " N IMAGE.KDL)" << std::endl;
+      return false;
     } else {
-      source.kind = HasKdlExtension(operand) ? Source::kImageFile : Source::kRawFile;
+      // A .KDL image is known by its contents as well as by its name.
+      source.kind =
+          HasKdlExtension(operand) || stored == StoredKind::kImage ? Source::kImageFile : Source::kRawFile;
     }
     sources.push_back(std::move(source));
   }
@@ -139,7 +166,8 @@ void ReadAhead(const std::string& path) {
 class SourceAdder : public kdl::ImageAdder {
  public:
   explicit SourceAdder(std::vector<Source>& sources) : sources_(sources) {}
-  bool WantsAnother() override { return next_ < sources_.size(); }
+  // A stop request (Ctrl-C, SIGTERM) ends the run between two images.
+  bool WantsAnother() override { return next_ < sources_.size() && !StopPending(); }
   int64_t AddImage(kdl::ArchiveState& archive, kdl::ImageState& image) override {
     Source& source = sources_[next_++];
     // While this image is appended (and synced), the disk already fetches the next file's bytes.
@@ -151,9 +179,11 @@ class SourceAdder : public kdl::ImageAdder {
     if (source.kind == Source::kDrive) {
       std::string typeLabel;
       int32_t verified = kdl::kNotVerified;
+      source.drive->layer.ClearIgnoredSectors();
       length = kdl::CreateImage(image, source.drive->layer, name, source.drive->number, noLabels, typeLabel,
                                 &verified);
       if (verified != kdl::kNotVerified && verified != 0) verifyFailed = true;
+      if (ReportIgnoredSectors(source.drive->layer, kExitOk) != kExitOk) verifyFailed = true;
     } else {
       work.rawSource = source.kind == Source::kRawFile;
       length = kdl::AddImageFile(archive, source.operand, noLabels);
@@ -182,14 +212,23 @@ int CmdAdd(Session& s, const AddOptions& o) {
   if (o.labels.size() > 2) throw UsageError{"an archive has two label lines; -l may be given twice"};
   std::array<std::string, kdl::kArchiveLabelCount> labels;
   for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kdl::kArchiveLabelLength);
+  // A device or FIFO named as the archive is refused before the naming rule could turn it into a new file
+  // beside it ("/dev/null" -> "/dev/null.KDZ").
+  if (!CheckInputOperand(o.archive, "archive") || NamesArchiveImage(o.archive)) return kExitFailed;
   const std::string path = kdl::WithArchiveExtension(o.archive);
+  if (path != o.archive && !CheckInputOperand(path, "archive")) return kExitFailed;
   std::error_code ec;
   const bool create = o.fresh || !fs::exists(path, ec);
   if (!create && !o.labels.empty())
     throw UsageError{"-l labels a new archive; change the labels of " + path + " with kdl labels"};
   std::vector<Source> sources;
   if (!ClassifySources(s, o.sources, sources)) return kExitFailed;
+  // A write-protected archive is made anew only when a person says so.
+  if (o.fresh && kdl::ExamineTarget(path) == kdl::TargetKind::kWriteProtected &&
+      !kdl::ConfirmReplace(&s.prompter, "KDZ Form", path, {}))
+    return kExitFailed;
 
+  StopCooperatively();
   s.work.compress = !o.noCompress;
   s.work.omitUnused = !o.keepUnused;
   s.work.verify = o.verify;
@@ -200,8 +239,29 @@ int CmdAdd(Session& s, const AddOptions& o) {
   SourceAdder adder(sources);
   const int32_t flags = (create ? kdl::kCreateArchive : 0) | kdl::kCloseArchiveAfter;
   const int32_t added = kdl::AddFloppies(archive, s.image, path, flags, labels, adder);
+  if (added < 0 && !create) {
+    // An archive whose chain and count disagree is not appended to; say how to mend it.
+    kdl::ArchiveState probe(s.work);
+    if (kdl::OpenArchive(probe, path) >= 0) {
+      const kdl::ChainSurvey survey = kdl::SurveyChain(probe);
+      if (survey.broken || survey.records != probe.header.count)
+        std::cerr << "kdl: `kdl repair " << path << "` adopts complete images and cuts a damaged tail"
+                  << std::endl;
+      kdl::CloseArchive(probe);
+    }
+  }
   const bool complete = added >= 0 && static_cast<size_t>(added) == sources.size() && !adder.verifyFailed;
   return complete ? kExitOk : kExitFailed;
+}
+
+int CmdRepair(Session& s, const std::string& archivePath) {
+  kdl::ArchiveState& archive = s.archive;
+  const int before = s.prompter.errorsShown();
+  const int32_t images = kdl::RepairArchive(archive, archivePath);
+  if (images < 0 && s.prompter.errorsShown() == before && !fs::exists(archivePath))
+    std::cerr << "kdl: " << archivePath << ": no such archive" << std::endl;
+  if (images >= 0) std::cout << archivePath << ": " << images << " image(s)" << std::endl;
+  return images >= 0 ? kExitOk : kExitFailed;
 }
 
 int CmdList(Session& s, const std::string& archivePath) {
@@ -218,11 +278,14 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
                const std::string& output) {
   const std::optional<EntryRef> ref = ParseEntryRef(entry);
   if (!ref) throw UsageError{"\"" + entry + "\" is neither an image number (from 1) nor DISKn"};
-  const std::string target = WithKdlExtension(output);
+  // A device or FIFO named as the output is refused before the naming rule makes a new name beside it.
+  if (!CheckOutputOperand(output)) return kExitFailed;
+  const std::string target = output == kdl::kStandardOutputName ? output : WithKdlExtension(output);
+  if (target != output && !CheckOutputOperand(target)) return kExitFailed;
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
-  std::error_code ec;
-  if (fs::exists(target, ec)) {
+  // A write-protected output is asked about by the extraction itself, and only a person can say yes.
+  if (kdl::ExamineTarget(target) == kdl::TargetKind::kReplaceable) {
     const std::string question = "KDL " + target + std::string(kExtractExists);
     if (s.prompter.Ask(kExtractCaption, question, kdl::Buttons::kYesNo, kdl::Icon::kQuestion) !=
         kdl::Answer::kYes) {
@@ -232,6 +295,7 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
   }
   const int32_t index = ref->name.empty() ? ref->index : kdl::FindArchiveEntry(archive, ref->name);
   const bool found = !ref->name.empty() ? index >= 0 : true;
+  s.prompter.SetOutputIsData(target == kdl::kStandardOutputName);
   const int64_t written = found ? kdl::ExtractEntry(archive, target, index) : -1;
   kdl::CloseArchive(archive);
   return written >= 0 ? kExitOk : kExitFailed;
@@ -240,8 +304,10 @@ int CmdExtract(Session& s, const std::string& archivePath, const std::string& en
 int CmdTestArchive(Session& s, const std::string& archivePath) {
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
-  const int32_t failures = kdl::ArchiveReport(archive, s.image, kdl::kCloseArchiveAfter,
-                                              [](const std::string& line) { std::cout << line << "\n"; });
+  // Entry names come from the file and may hold control bytes.
+  const int32_t failures =
+      kdl::ArchiveReport(archive, s.image, kdl::kCloseArchiveAfter,
+                         [](const std::string& line) { std::cout << PrintableText(line) << "\n"; });
   std::cout.flush();
   return failures == 0 ? kExitOk : kExitFailed;
 }
@@ -264,13 +330,17 @@ int CmdLabelsArchive(Session& s, const std::string& archivePath, const std::vect
   return kExitOk;
 }
 
+bool OpenArchiveOperand(Session& s, const std::string& archivePath) {
+  return OpenArchiveFile(s, s.archive, archivePath);
+}
+
 int CmdCopyArchive(Session& s, const std::string& archivePath, const std::vector<std::string>& paths,
                    const CopyOptions& o) {
+  (void)archivePath;
   if (!paths.empty()) throw UsageError{"kdl copy ARCHIVE copies every image; name one image as ARCHIVE:N"};
-  // CmdCopy has checked (or created) the target folder.
+  // CmdCopy has opened the archive and checked (or created) the target folder.
   const kdl::OverwritePolicy policy = ParsePolicy(o.policy);
   kdl::ArchiveState& archive = s.archive;
-  if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
   const int32_t result =
       kdl::CopyAllImages(archive, s.image, o.to, o.flatten, policy, kdl::kCloseArchiveAfter,
                          [&](std::string_view text) { s.prompter.SetStatus(text); });
@@ -283,6 +353,7 @@ int CmdRestoreArchive(Session& s, const std::string& archivePath, const std::str
   if (!drive) return kExitFailed;
   kdl::ArchiveState& archive = s.archive;
   if (!OpenArchiveFile(s, archive, archivePath)) return kExitFailed;
+  StopCooperatively();
   s.work.verify = verify;
   s.work.dialogMode = kdl::kModeRestoreWithSkip;
   bool failed = false;
@@ -295,12 +366,13 @@ int CmdRestoreArchive(Session& s, const std::string& archivePath, const std::str
         if (answer == kdl::Answer::kNo) return 0;
         if (answer != kdl::Answer::kYes) return -1;
         int32_t verified = kdl::kNotVerified;
-        const int32_t r = kdl::RestoreToDrive(image, drive->layer, drive->number, &verified);
-        if (verified != kdl::kNotVerified && verified != 0) failed = true;
+        std::vector<int32_t> filled;
+        const int32_t r = kdl::RestoreToDrive(image, drive->layer, drive->number, &verified, &filled);
+        if ((verified != kdl::kNotVerified && verified != 0) || !filled.empty()) failed = true;
         return r;
       });
   s.work.dialogMode = kdl::kModeCreate;
-  return result < 0 || failed ? kExitFailed : kExitOk;
+  return ReportIgnoredSectors(drive->layer, result < 0 || failed ? kExitFailed : kExitOk);
 }
 
 bool OpenArchiveImageOperand(Session& s, const std::string& operand, bool& handled) {
@@ -311,7 +383,14 @@ bool OpenArchiveImageOperand(Session& s, const std::string& operand, bool& handl
   std::error_code ec;
   if (!fs::is_regular_file(archivePath, ec)) return false;
   const std::optional<EntryRef> ref = ParseEntryRef(operand.substr(colon + 1));
-  if (!ref) return false;
+  if (!ref) {
+    // An archive with a suffix that names none of its images, and no file of the whole name.
+    if (StoredKindOf(archivePath) != StoredKind::kArchive || fs::exists(operand, ec)) return false;
+    handled = true;
+    std::cerr << "kdl: " << operand << ": \"" << operand.substr(colon + 1)
+              << "\" is neither an image number (from 1) nor DISKn of " << archivePath << std::endl;
+    return false;
+  }
   handled = true;
   s.archiveImageOpen = false;
   if (!OpenArchiveFile(s, s.archive, archivePath) || !PositionOn(s.archive, *ref)) return false;
@@ -343,13 +422,21 @@ ArchiveCommands AddArchiveCommands(CLI::App& app) {
   c.add->add_flag("--keep-unused", a.add.keepUnused, "Keep the free clusters of disks read");
   c.add->add_flag("--verify", a.add.verify, "Read each disk again and compare it with its image");
 
+  c.repair = app.add_subcommand(
+      "repair",
+      "Mend an archive whose records and image count disagree: adopt complete images beyond the count, cut "
+      "off a damaged tail (asks first)");
+  c.repair->add_option("ARCHIVE", a.archive, "Archive")->required();
+
   c.list = app.add_subcommand("list", "Print the archive's list, one 80-column line per image");
   c.list->add_option("ARCHIVE", a.archive, "Archive")->required();
 
   c.extract = app.add_subcommand("extract", "Cut one image out of the archive as a standalone .KDL file");
   c.extract->add_option("ARCHIVE", a.archive, "Archive")->required();
   c.extract->add_option("N", a.entry, "Image number (from 1) or its name DISKn")->required();
-  c.extract->add_option("OUTPUT", a.output, "Image file to write (.KDL is added when it has no extension)")
+  c.extract
+      ->add_option("OUTPUT", a.output,
+                   "Image file to write (.KDL is added when it has no extension); - for standard output")
       ->required();
   return c;
 }
@@ -358,6 +445,7 @@ int RunArchiveCommand(const ArchiveCommands& c, Session& s) {
   const ArchiveArgs& a = *c.args;
   if (c.add != nullptr && c.add->parsed()) return CmdAdd(s, a.add);
   if (c.list != nullptr && c.list->parsed()) return CmdList(s, a.archive);
+  if (c.repair != nullptr && c.repair->parsed()) return CmdRepair(s, a.archive);
   if (c.extract != nullptr && c.extract->parsed()) return CmdExtract(s, a.archive, a.entry, a.output);
   return -1;
 }

@@ -45,7 +45,7 @@ void PrintItems(const kdl::DirectoryTable& table) {
 }
 
 void ListTree(kdl::ImageState& image, const kdl::DirectoryTable& table, const std::string& path,
-              bool recursive, int depth) {
+              bool recursive, int depth, kdl::DirectoryVisits& visits) {
   if (recursive) std::cout << (path.empty() ? "\\" : PrintableText(path)) << ":\n";
   PrintItems(table);
   if (!recursive || depth > 64) return;
@@ -54,9 +54,17 @@ void ListTree(kdl::ImageState& image, const kdl::DirectoryTable& table, const st
     if (!e.IsDirectory() || e.NameByte(0) == '.') continue;
     std::string name;
     kdl::EntryDisplayName(table, i, name);
+    const std::string shown = path + "\\" + name;
+    // A directory met again (a loop, two entries naming one directory) is told and not listed again.
+    if (!visits.Enter(e, shown)) continue;
     std::cout << "\n";
-    ListTree(image, kdl::LoadSubdirectory(image, e), path + "\\" + name, recursive, depth + 1);
+    ListTree(image, kdl::LoadSubdirectory(image, e), shown, recursive, depth + 1, visits);
   }
+}
+
+// The exit status of a command that read the image: any damage told on the way fails it.
+int ReadStatus(Session& s, bool ok = true) {
+  return ok && s.prompter.errorsShown() == 0 ? kExitOk : kExitFailed;
 }
 
 // Resolves PATH to a file entry, or explains why not.
@@ -78,6 +86,7 @@ std::optional<kdl::ResolvedPath> ResolveFile(Session& s, const std::string& path
 int CmdLs(Session& s, const std::string& operand, const std::string& dir, bool recursive) {
   if (!OpenImageOperand(s, operand)) return kExitFailed;
   kdl::DirectoryTable table = s.image.root;
+  kdl::DirectoryVisits visits(s.image);
   std::string shown;
   if (!dir.empty()) {
     auto r = kdl::ResolveImagePath(s.image, dir);
@@ -86,16 +95,19 @@ int CmdLs(Session& s, const std::string& operand, const std::string& dir, bool r
         std::cerr << "kdl: " << dir << ": not a directory" << std::endl;
         return kExitFailed;
       }
-      table = r->entry->FirstCluster() == 0 ? s.image.root : kdl::LoadSubdirectory(s.image, *r->entry);
       shown = r->displayPath;
+      // The directory listed first counts as entered: an entry below it that points back is not listed again.
+      visits.Enter(*r->entry, shown);
+      table = kdl::LoadSubdirectory(s.image, *r->entry);
     } else if (!r) {
       std::cerr << "kdl: " << dir << ": no such directory in the image" << std::endl;
       return kExitFailed;
     }
   }
-  ListTree(s.image, table, shown, recursive, 0);
+  ListTree(s.image, table, shown, recursive, 0, visits);
+  std::cout.flush();
   s.image.CloseImage();
-  return kExitOk;
+  return ReadStatus(s);
 }
 
 int CmdCat(Session& s, const std::string& operand, const std::string& path) {
@@ -114,8 +126,9 @@ int CmdCat(Session& s, const std::string& operand, const std::string& path) {
   }
   std::fwrite(buffer.data(), 1, buffer.size(), stdout);
   const bool ok = std::fflush(stdout) == 0 && !std::ferror(stdout);
+  if (s.image.stream.broken) s.image.ShowImageError(kdl::BrokenChainText(r->displayPath));
   s.image.CloseImage();
-  return ok ? kExitOk : kExitFailed;
+  return ReadStatus(s, ok);
 }
 
 int CmdView(Session& s, const std::string& operand, const std::string& path, bool dump) {
@@ -126,8 +139,9 @@ int CmdView(Session& s, const std::string& operand, const std::string& path, boo
   const kdl::FileViewResult result =
       kdl::FillFileView(s.image, r->table, r->index, mode,
                         [&](std::string_view line) { std::cout << kdl::ViewLineToUtf8(line, mode) << "\n"; });
+  std::cout.flush();
   s.image.CloseImage();
-  return result.stopped ? kExitFailed : kExitOk;
+  return ReadStatus(s, !result.stopped);
 }
 
 }  // namespace kdlcli

@@ -1,13 +1,16 @@
 // `kdl create`, `kdl restore` and `kdl raw`: the disk passes of the core behind the terminal.
+#include <algorithm>
 #include <iostream>
 
 #include "common/ini.h"
 #include "drive/drive_settings.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/output_file.h"
 #include "image/restore.h"
 #include "kdl/commands_archive.h"
 #include "kdl/commands_drive.h"
+#include "kdl/stop_signals.h"
 
 namespace kdlcli {
 namespace {
@@ -27,6 +30,7 @@ std::unique_ptr<DriveHandle> OpenDriveOperand(Session& s, const std::string& ope
   kdl::IniFile ini;
   ini.Load(kdl::SettingsFilePath());
   const kdl::DriveSettings settings = kdl::DriveSettingsFromIni(ini);
+  if (!CheckDriveFile(operand)) return nullptr;
   std::string error;
   const std::optional<kdl::DriveOperand> resolved = kdl::ResolveDriveOperand(operand, settings, error);
   if (!resolved) {
@@ -53,14 +57,56 @@ int ExitStatus(int32_t result, int32_t verified) {
   return kExitFailed;
 }
 
+// "12, 40-47, 1200": sorted sector numbers with runs shortened.
+std::string SectorRanges(std::vector<int32_t> sectors) {
+  std::sort(sectors.begin(), sectors.end());
+  sectors.erase(std::unique(sectors.begin(), sectors.end()), sectors.end());
+  std::string text;
+  for (size_t i = 0; i < sectors.size();) {
+    size_t j = i;
+    while (j + 1 < sectors.size() && sectors[j + 1] == sectors[j] + 1) ++j;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(sectors[i]);
+    if (j > i) text += "-" + std::to_string(sectors[j]);
+    i = j + 1;
+  }
+  return text;
+}
+
 }  // namespace
+
+void HintForce() {
+  std::cerr << "kdl: --force writes the readable track units of a damaged image and fills the others"
+            << std::endl;
+}
+
+int ReportIgnoredSectors(const kdl::DriveLayer& layer, int status) {
+  const std::vector<int32_t>& ignored = layer.IgnoredSectors();
+  if (ignored.empty()) return status;
+  std::vector<int32_t> unique(ignored);
+  std::sort(unique.begin(), unique.end());
+  unique.erase(std::unique(unique.begin(), unique.end()), unique.end());
+  std::cerr << "kdl: " << unique.size()
+            << " unreadable sector(s) ignored, left filled with the media fill byte: " << SectorRanges(unique)
+            << std::endl;
+  return status == kExitOk ? kExitFailed : status;
+}
 
 int CmdCreate(Session& s, const std::string& drive, const std::string& target, const CreateOptions& o) {
   if (o.labels.size() > kdl::kLabelLineCount) throw UsageError{"at most four label lines (-l) are taken"};
+  const bool toStandardOutput = target == kdl::kStandardOutputName;
+  if (!o.labels.empty() && !HasKdlExtension(target))
+    throw UsageError{"-l gives the label lines of a .KDL image; a raw sector image (" + target +
+                     ") has none"};
+  if (o.verify && toStandardOutput)
+    throw UsageError{"--verify reads the image back, which standard output cannot give; name a file"};
   std::array<std::string, kdl::kLabelLineCount> labels;
   for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kLabelBytes);
+  if (!CheckOutputOperand(target)) return kExitFailed;
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, o.sectorRetry);
   if (!d) return kExitFailed;
+  StopCooperatively();
+  s.prompter.SetOutputIsData(toStandardOutput);
   s.work.compress = !o.noCompress;
   s.work.omitUnused = !o.keepUnused;
   s.work.verify = o.verify;
@@ -69,45 +115,57 @@ int CmdCreate(Session& s, const std::string& drive, const std::string& target, c
   s.work.archiveFile = nullptr;
   std::string typeLabel;
   int32_t verified = kdl::kNotVerified;
+  // The type line reaches the terminal through the prompter as soon as the disk's type is known.
   const int32_t length = kdl::CreateImage(s.image, d->layer, target, d->number, labels, typeLabel, &verified);
-  if (!typeLabel.empty()) std::cout << typeLabel << std::endl;
-  return ExitStatus(length, verified);
+  return ReportIgnoredSectors(d->layer, ExitStatus(length, verified));
 }
 
-int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify,
-               bool sectorRetry) {
+int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify, bool sectorRetry,
+               bool force) {
+  // A damaged image is never written without --force: the disk would get a new FAT and directory over what
+  // the damaged units leave behind.
+  s.work.damagedUnits = force ? kdl::DamagedUnitPolicy::kFill : kdl::DamagedUnitPolicy::kRefuse;
   if (HasKdzExtension(image)) return CmdRestoreArchive(s, image, drive, verify, sectorRetry);
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, sectorRetry);
   if (!d) return kExitFailed;
   if (!OpenAnyImage(s, image)) return kExitFailed;
+  StopCooperatively();
   s.work.verify = verify;
   s.work.dialogMode = kdl::kModeRestore;
   s.work.openCloseFlags = kdl::kCloseAfter;
   int32_t verified = kdl::kNotVerified;
-  const int32_t result = kdl::RestoreToDrive(s.image, d->layer, d->number, &verified);
+  std::vector<int32_t> filled;
+  const int32_t result = kdl::RestoreToDrive(s.image, d->layer, d->number, &verified, &filled);
   s.work.dialogMode = kdl::kModeCreate;
-  return ExitStatus(result, verified);
+  if (result < 0 && !force && s.image.errorsShown > 0) HintForce();
+  // A disk written with filled units holds what could be saved, but it is not the image.
+  return ReportIgnoredSectors(d->layer, filled.empty() ? ExitStatus(result, verified) : kExitFailed);
 }
 
 int CmdRaw(Session& s, const std::string& image, const std::string& output) {
-  std::error_code ec;
-  if (std::filesystem::exists(output, ec)) {
-    const std::string question = output + " は存在します。上書きしますか？";
-    if (s.prompter.Ask("img FILE", question, kdl::Buttons::kYesNo, kdl::Icon::kQuestion) != kdl::Answer::kYes)
-      return kExitFailed;
-  }
-  // An archive entry is found and positioned on first; the output then opens it like any image.
-  bool handled = false;
-  if (OpenArchiveImageOperand(s, image, handled) || handled) {
-    if (!s.image.IsOpen()) return kExitFailed;
-    s.image.CloseImage();
-  } else if (!HasKdlExtension(image)) {
+  if (!CheckOutputOperand(output)) return kExitFailed;
+  // The image first: nothing is asked about an output that a missing or unreadable image would never fill.
+  // An archive entry is found and positioned on; the output then opens it like any image.
+  if (!OpenAnyImage(s, image)) return kExitFailed;
+  const bool inArchive = s.image.inArchive();
+  s.image.CloseImage();
+  if (!inArchive && !HasKdlExtension(image)) {
     s.work.dialogMode = kdl::kModeOpenRaw;
     s.work.rawImagePath = image;
   }
-  const int32_t length = kdl::WriteRawImage(s.image, image, output);
+  if (kdl::ExamineTarget(output) == kdl::TargetKind::kReplaceable &&
+      s.prompter.Ask("img FILE", output + " は存在します。上書きしますか？", kdl::Buttons::kYesNo,
+                     kdl::Icon::kQuestion) != kdl::Answer::kYes) {
+    s.work.dialogMode = kdl::kModeCreate;
+    return kExitFailed;
+  }
+  StopCooperatively();
+  s.prompter.SetOutputIsData(output == kdl::kStandardOutputName);
+  std::vector<int32_t> filled;
+  const int32_t length = kdl::WriteRawImage(s.image, image, output, &filled);
   s.work.dialogMode = kdl::kModeCreate;
-  return length < 0 ? kExitFailed : kExitOk;
+  // The output with filled units is kept, the best copy there is; the command still fails.
+  return length < 0 || !filled.empty() ? kExitFailed : kExitOk;
 }
 
 DriveCommands AddDriveCommands(CLI::App& app) {
@@ -122,7 +180,10 @@ DriveCommands AddDriveCommands(CLI::App& app) {
 
   c.create = app.add_subcommand("create", "Read a floppy disk into a .KDL image or a raw sector image");
   c.create->add_option("DRIVE", a.drive, kDriveHelp)->required();
-  c.create->add_option("TARGET", a.target, "Image to write: .KDL (any case) for an image, else a raw image")
+  c.create
+      ->add_option("TARGET", a.target,
+                   "Image to write: .KDL (any case) for an image, else a raw sector image; - writes the raw "
+                   "image to standard output")
       ->required();
   c.create->add_option("-l,--label", a.create.labels, "Label line (up to four times, 40 bytes in Shift-JIS)")
       ->expected(0, 4);
@@ -141,10 +202,13 @@ DriveCommands AddDriveCommands(CLI::App& app) {
   c.restore->add_flag("--verify", a.verify,
                       "Read the disk again after writing and compare it with the image");
   c.restore->add_flag("--sector-retry", a.sectorRetry, kRetryHelp);
+  c.restore->add_flag("--force", a.force,
+                      "Restore a partly damaged image: write the readable track units and fill the damaged "
+                      "ones with the media fill byte");
 
   c.raw = app.add_subcommand("raw", "Write an image out as a raw sector image");
   c.raw->add_option("IMAGE", a.image, "Image (.KDL, raw image, ARCHIVE.KDZ:N)")->required();
-  c.raw->add_option("OUTPUT", a.output, "Raw sector image to write")->required();
+  c.raw->add_option("OUTPUT", a.output, "Raw sector image to write; - for standard output")->required();
   return c;
 }
 
@@ -152,7 +216,7 @@ int RunDriveCommand(const DriveCommands& c, Session& s) {
   const DriveArgs& a = *c.args;
   if (c.create != nullptr && c.create->parsed()) return CmdCreate(s, a.drive, a.target, a.create);
   if (c.restore != nullptr && c.restore->parsed())
-    return CmdRestore(s, a.image, a.drive, a.verify, a.sectorRetry);
+    return CmdRestore(s, a.image, a.drive, a.verify, a.sectorRetry, a.force);
   if (c.raw != nullptr && c.raw->parsed()) return CmdRaw(s, a.image, a.output);
   return -1;
 }

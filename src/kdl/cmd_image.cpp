@@ -36,6 +36,12 @@ int CmdLabels(Session& s, const std::string& operand, const std::vector<std::str
       s.image.CloseImage();
       return kExitFailed;
     }
+    if (s.work.readOnly) {
+      std::cerr << "kdl: " << operand << " is write-protected; its label lines are left as they are"
+                << std::endl;
+      s.image.CloseImage();
+      return kExitFailed;
+    }
     if (kdl::WriteLabels(s.image, operand, kAlreadyOpen, texts) < 0) {
       s.image.CloseImage();
       return kExitFailed;

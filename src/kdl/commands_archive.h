@@ -35,6 +35,7 @@ struct ArchiveCommands {
   CLI::App* add = nullptr;
   CLI::App* list = nullptr;
   CLI::App* extract = nullptr;
+  CLI::App* repair = nullptr;
   std::shared_ptr<ArchiveArgs> args;
 };
 
@@ -45,6 +46,8 @@ int RunArchiveCommand(const ArchiveCommands& commands, Session& s);
 
 int CmdAdd(Session& s, const AddOptions& o);
 int CmdList(Session& s, const std::string& archive);
+// Mends an archive whose chain and count disagree (asking first).
+int CmdRepair(Session& s, const std::string& archive);
 // ENTRY is N (from 1) or DISKn.
 int CmdExtract(Session& s, const std::string& archive, const std::string& entry, const std::string& output);
 
@@ -53,6 +56,9 @@ bool HasKdzExtension(const std::string& operand);
 // The archive forms of the image commands.
 int CmdTestArchive(Session& s, const std::string& archive);
 int CmdLabelsArchive(Session& s, const std::string& archive, const std::vector<std::string>& labels);
+// Opens ARCHIVE as the session's archive; false after a message.
+bool OpenArchiveOperand(Session& s, const std::string& archive);
+// Copies every image of the archive CmdCopy has opened (OpenArchiveOperand) into o.to.
 int CmdCopyArchive(Session& s, const std::string& archive, const std::vector<std::string>& paths,
                    const CopyOptions& o);
 // Restores every image in turn onto the disk in DRIVE, asking before each (y write, n skip, c stop).

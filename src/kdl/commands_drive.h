@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/drive.h"
 #include "kdl/session.h"
 
 namespace kdlcli {
@@ -27,6 +28,7 @@ struct DriveArgs {
   CreateOptions create;
   bool verify = false;       // restore
   bool sectorRetry = false;  // restore
+  bool force = false;        // restore: write the readable units of a damaged image
 };
 
 // The subcommands `create`, `restore` and `raw`, registered on the application; their values live in `args`.
@@ -45,7 +47,16 @@ int RunDriveCommand(const DriveCommands& commands, Session& s);
 // DRIVE is a letter ("A:", through the settings file's drive list), a block device or a regular file holding
 // a raw disk image, which then acts as the drive.
 int CmdCreate(Session& s, const std::string& drive, const std::string& target, const CreateOptions& o);
-int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify, bool sectorRetry);
+// Without `force` an image with damaged units is refused before anything is written; with it, the readable
+// units are written and the damaged ones filled (exit status 1).
+int CmdRestore(Session& s, const std::string& image, const std::string& drive, bool verify, bool sectorRetry,
+               bool force = false);
+// Tells on standard error that --force would write a damaged image.
+void HintForce();
 int CmdRaw(Session& s, const std::string& image, const std::string& output);
+
+// Tells the sectors a pass over `layer` ignored (the Ignore answer of a sector-by-sector read): the count and
+// their numbers on standard error. Returns `status`, or kExitFailed for a success that lost sectors.
+int ReportIgnoredSectors(const kdl::DriveLayer& layer, int status);
 
 }  // namespace kdlcli

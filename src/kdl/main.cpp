@@ -1,11 +1,15 @@
 // `kdl`: the command line over the same core as the window program.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <set>
 
 #include "kdl/commands.h"
 #include "kdl/commands_archive.h"
+#include "kdl/commands_collection.h"
 #include "kdl/commands_drive.h"
 #include "kdl/commands_edit.h"
+#include "kdl/manual.h"
+#include "kdl/stop_signals.h"
 
 namespace {
 
@@ -18,6 +22,9 @@ constexpr const char* kDescription =
 
 int main(int argc, char** argv) {
   CLI::App app{kDescription, "kdl"};
+  app.set_version_flag("--version", std::string("kdl ") + KDL_VERSION, "Print the version and exit");
+  // Every command and option at once: what the manual page is made from.
+  app.set_help_all_flag("--help-all", "Print the help of every command and exit");
   app.require_subcommand(1);
   app.fallthrough();
   bool yes = false, no = false;
@@ -69,32 +76,79 @@ int main(int argc, char** argv) {
   const kdlcli::DriveCommands drive = kdlcli::AddDriveCommands(app);
   const kdlcli::ArchiveCommands archive = kdlcli::AddArchiveCommands(app);
   const kdlcli::EditCommands edit = kdlcli::AddEditCommands(app);
+  const kdlcli::CollectionCommands collection = kdlcli::AddCollectionCommands(app);
+  // A file, folder, drive or image number is never named by an empty word (a label line or a path inside an
+  // image may be empty).
+  const CLI::Validator named(
+      [](std::string& value) {
+        return value.empty() ? std::string("an empty name names nothing") : std::string();
+      },
+      "", "NAME");
+  for (CLI::App* sub : app.get_subcommands({})) {
+    for (CLI::Option* option : sub->get_options()) {
+      static const std::set<std::string> kNames = {"IMAGE",  "ARCHIVE", "DRIVE", "TARGET",
+                                                   "OUTPUT", "SOURCE",  "N",     "to"};
+      if (kNames.count(option->get_single_name()) != 0) option->check(named);
+    }
+  }
+  // For the build: the reference part of the manual page, from these very definitions. Not shown in --help.
+  app.add_flag_callback(
+         "--manual-reference",
+         [&app] {
+           std::cout << kdlcli::ManualReference(app);
+           throw CLI::Success();
+         },
+         "Print the command reference for the manual page")
+      ->group("");
 
   try {
     app.parse(argc, argv);
     if (yes && no) throw CLI::ValidationError("--yes and --no exclude each other");
   } catch (const CLI::ParseError& e) {
+    // A mistyped command reads as a missing one to the parser; name the word instead.
+    if (app.get_subcommands().empty()) {
+      for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word.empty() || word[0] == '-') continue;
+        const bool known =
+            !app.get_subcommands([&word](const CLI::App* sub) { return sub->check_name(word); }).empty();
+        if (!known) {
+          std::cerr << "kdl: " << word << ": no such command (kdl --help lists them)" << std::endl;
+          return kdlcli::kExitUsage;
+        }
+        break;
+      }
+    }
     return app.exit(e) == 0 ? kdlcli::kExitOk : kdlcli::kExitUsage;
   }
 
-  std::optional<bool> preset;
-  if (yes) preset = true;
-  if (no) preset = false;
-  kdlcli::Session session(preset);
-  session.UseJobs(jobs > 0 ? jobs : kdl::WorkerPool::MachineThreads());
-  try {
+  const auto RunCommand = [&](kdlcli::Session& session) {
     if (const int rc = kdlcli::RunDriveCommand(drive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunArchiveCommand(archive, session); rc >= 0) return rc;
     if (const int rc = kdlcli::RunEditCommand(edit, session); rc >= 0) return rc;
+    if (const int rc = kdlcli::RunCollectionCommand(collection, session); rc >= 0) return rc;
     if (test->parsed()) return kdlcli::CmdTest(session, operand);
     if (lbl->parsed()) return kdlcli::CmdLabels(session, operand, labels);
     if (ls->parsed()) return kdlcli::CmdLs(session, operand, dir, recursive);
     if (cat->parsed()) return kdlcli::CmdCat(session, operand, path);
     if (view->parsed()) return kdlcli::CmdView(session, operand, path, dump);
     if (cp->parsed()) return kdlcli::CmdCopy(session, operand, paths, copy);
+    return kdlcli::kExitUsage;
+  };
+
+  std::optional<bool> preset;
+  if (yes) preset = true;
+  if (no) preset = false;
+  kdlcli::Session session(preset);
+  session.UseJobs(jobs > 0 ? jobs : kdl::WorkerPool::MachineThreads());
+  int status = kdlcli::kExitUsage;
+  try {
+    status = RunCommand(session);
   } catch (const kdlcli::UsageError& e) {
     std::cerr << "kdl: " << e.message << std::endl;
     return kdlcli::kExitUsage;
   }
-  return kdlcli::kExitUsage;
+  // A run that a signal stopped (or that ended before its pass could look at the request) says so.
+  if (session.prompter.stopped() || kdlcli::StopPending()) return kdlcli::kExitStopped;
+  return status;
 }

@@ -40,16 +40,32 @@ struct Session {
 // True when `path` names a ".KDL" file by its extension, in any letter case.
 bool HasKdlExtension(const std::string& path);
 
-// Opens an IMAGE operand: a ".KDL" file, or any other file as a raw sector image. False after the core
-// has told the user why.
+// Opens an IMAGE operand: a ".KDL" file, or any other file as a raw sector image. False after the user has
+// been told why (an archive named where an image is meant is recognised and explained).
 bool OpenImageOperand(Session& s, const std::string& operand);
+
+// Refuses an IMAGE or ARCHIVE operand (`what`: "image", "archive") that exists and is not a regular file,
+// without opening it (a FIFO would block, a device is read with `kdl create`). False after a message.
+bool CheckInputOperand(const std::string& operand, const char* what);
+// Refuses an OUTPUT or TARGET that cannot be written as a file: "-" when standard output is a terminal, and
+// an existing directory, device, FIFO or socket (a disk is written with `kdl restore`, never by replacing its
+// device node). False after a message.
+bool CheckOutputOperand(const std::string& operand);
+// What a regular file holds by its first bytes: an archive, a .KDL image, or anything else (a raw disk image,
+// or no regular file at all).
+enum class StoredKind { kArchive, kImage, kOther };
+StoredKind StoredKindOf(const std::string& path);
+// Refuses a DRIVE operand that is a .KDL image or a .KDZ archive (a drive given as a file must hold a raw
+// disk image). False after a message.
+bool CheckDriveFile(const std::string& operand);
 
 // Text from a disk made safe for a terminal: control characters (a long name may hold an escape sequence)
 // become "?"; line breaks stay when `keepNewlines`.
 std::string PrintableText(std::string_view text, bool keepNewlines = false);
 
-// UTF-8 text from the terminal to Shift-JIS for a label line; throws UsageError when it cannot be converted
-// or is longer than `limit` bytes once converted.
+// UTF-8 text from the terminal to Shift-JIS for a label line; throws UsageError when it holds a control
+// character (a label line is one line of text), cannot be converted, or is longer than `limit` bytes once
+// converted.
 std::string LabelToSjis(const std::string& utf8, size_t limit);
 
 }  // namespace kdlcli

@@ -1,24 +1,17 @@
 #include "kdl/terminal_prompter.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
 #include "kdl/session.h"
+#include "kdl/stop_signals.h"
 
 namespace kdlcli {
 namespace {
-
-std::atomic<int> gInterrupts{0};
-
-void OnInterrupt(int) {
-  // The second Ctrl-C while the first is still unanswered ends the program at once.
-  if (gInterrupts.fetch_add(1) >= 1) _exit(130);
-}
 
 const char* ButtonHint(kdl::Buttons b) {
   switch (b) {
@@ -50,8 +43,9 @@ kdl::Answer SafeAnswer(kdl::Buttons b) {
   }
 }
 
-kdl::Answer PresetAnswer(kdl::Buttons b, bool yes) {
-  if (!yes) return SafeAnswer(b);
+// What --yes answers: Yes, Retry, and Ignore for a sector that cannot be read (each one is another sector,
+// so going on is how an unattended rescue reads a damaged disk).
+kdl::Answer YesAnswer(kdl::Buttons b) {
   switch (b) {
     case kdl::Buttons::kRetryCancel:
       return kdl::Answer::kRetry;
@@ -59,6 +53,23 @@ kdl::Answer PresetAnswer(kdl::Buttons b, bool yes) {
       return kdl::Answer::kIgnore;
     default:
       return kdl::Answer::kYes;
+  }
+}
+
+const char* AnswerName(kdl::Answer a) {
+  switch (a) {
+    case kdl::Answer::kYes:
+      return "yes";
+    case kdl::Answer::kRetry:
+      return "retry";
+    case kdl::Answer::kIgnore:
+      return "ignore";
+    case kdl::Answer::kAbort:
+      return "abort";
+    case kdl::Answer::kCancel:
+      return "cancel";
+    default:
+      return "no";
   }
 }
 
@@ -89,19 +100,57 @@ std::optional<kdl::Answer> ParseAnswer(kdl::Buttons b, const std::string& line) 
   return std::nullopt;
 }
 
+enum class LineRead { kLine, kEnd, kStopped };
+
+// One line from standard input, read byte by byte so that nothing past it is taken from the terminal. A read
+// cut short by a stop request gives kStopped; by any other signal it goes on.
+LineRead ReadLine(std::string& line) {
+  line.clear();
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) {
+      if (MustStop()) return LineRead::kStopped;
+      continue;
+    }
+    if (n <= 0) return line.empty() ? LineRead::kEnd : LineRead::kLine;
+    if (c == '\n') return LineRead::kLine;
+    line.push_back(c);
+  }
+}
+
 }  // namespace
 
 TerminalPrompter::TerminalPrompter(std::optional<bool> preset)
     : preset_(preset), interactive_(isatty(STDIN_FILENO) != 0), showProgress_(isatty(STDERR_FILENO) != 0) {
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
+  InstallStopHandlers(interactive_);
 }
 
-TerminalPrompter::~TerminalPrompter() {
-  ClearProgress();
-  signal(SIGINT, SIG_DFL);
+TerminalPrompter::~TerminalPrompter() { ClearProgress(); }
+
+kdl::Answer TerminalPrompter::AskOnTerminal(kdl::Buttons buttons) {
+  BeginAnswer();
+  kdl::Answer answer = SafeAnswer(buttons);
+  for (;;) {
+    std::cerr << ButtonHint(buttons) << std::flush;
+    std::string line;
+    const LineRead r = ReadLine(line);
+    if (r == LineRead::kStopped) {
+      std::cerr << "(stopped)" << std::endl;
+      break;
+    }
+    if (r == LineRead::kEnd) {
+      // End of input answers this question the safe way; the next question reads the terminal again.
+      std::cerr << "(end of input: answered no)" << std::endl;
+      break;
+    }
+    if (auto a = ParseAnswer(buttons, line)) {
+      answer = *a;
+      break;
+    }
+  }
+  EndAnswer();
+  return answer;
 }
 
 kdl::Answer TerminalPrompter::Ask(std::string_view caption, std::string_view text, kdl::Buttons buttons,
@@ -114,53 +163,72 @@ kdl::Answer TerminalPrompter::Ask(std::string_view caption, std::string_view tex
     if (icon != kdl::Icon::kInformation) ++errorsShown_;
     return kdl::Answer::kOk;
   }
+  // The interruption question answers a stop request: a person decides; with nobody to ask, or after a
+  // signal that means "stop", the run stops.
+  const bool interruption = caption == kdl::kCaptionInterrupt;
   kdl::Answer answer;
-  // An answer given in advance must not repeat a retry question forever (a wrong disk stays wrong):
-  // the same question a third time in a row gets the safe answer.
-  repeats_ = text == lastQuestion_ ? repeats_ + 1 : 0;
-  lastQuestion_ = std::string(text);
-  if (preset_) {
-    answer = PresetAnswer(buttons, *preset_ && repeats_ < 2);
-    std::cerr << ButtonHint(buttons)
-              << (answer == kdl::Answer::kYes || answer == kdl::Answer::kRetry ||
-                          answer == kdl::Answer::kIgnore
-                      ? "(answered yes)"
-                      : "(answered no)")
-              << std::endl;
+  if (MustStop() || (interruption && !interactive_)) {
+    answer = interruption ? kdl::Answer::kYes : SafeAnswer(buttons);
+    stopped_ = true;
+    std::cerr << ButtonHint(buttons) << "(stopped)" << std::endl;
+  } else if (interruption) {
+    answer = AskOnTerminal(buttons);
+    if (MustStop()) answer = kdl::Answer::kYes;
+    stopped_ = answer == kdl::Answer::kYes;
+  } else if (preset_) {
+    answer = *preset_ ? YesAnswer(buttons) : SafeAnswer(buttons);
+    // Ignore moves on to the next sector; Yes and Retry may try the same thing again, which is bounded.
+    const bool mayRepeat = answer == kdl::Answer::kYes || answer == kdl::Answer::kRetry;
+    if (mayRepeat && ++advanceRetries_ > kMaxAdvanceRetries) {
+      answer = SafeAnswer(buttons);
+      std::cerr << ButtonHint(buttons) << "(answered no: " << kMaxAdvanceRetries
+                << " answers in advance got nowhere)" << std::endl;
+    } else {
+      std::cerr << ButtonHint(buttons) << "(answered " << AnswerName(answer) << ")" << std::endl;
+    }
   } else if (!interactive_) {
     answer = SafeAnswer(buttons);
     std::cerr << ButtonHint(buttons) << "(no terminal: answered no)" << std::endl;
   } else {
-    for (;;) {
-      std::cerr << ButtonHint(buttons) << std::flush;
-      std::string line;
-      if (!std::getline(std::cin, line)) {
-        answer = SafeAnswer(buttons);
-        std::cerr << std::endl;
-        break;
-      }
-      if (auto a = ParseAnswer(buttons, line)) {
-        answer = *a;
-        break;
-      }
+    answer = AskOnTerminal(buttons);
+    if (MustStop()) {
+      answer = SafeAnswer(buttons);
+      stopped_ = true;
     }
   }
-  // A question answers any Ctrl-C that led to it.
-  gInterrupts = 0;
+  return answer;
+}
+
+kdl::Answer TerminalPrompter::AskInPerson(std::string_view caption, std::string_view text,
+                                          kdl::Buttons buttons, kdl::Icon icon) {
+  if (!interactive_ || MustStop()) {
+    ClearProgress();
+    std::cerr << caption << ": " << PrintableText(text, true) << ButtonHint(buttons)
+              << "(answered no: only a person at the terminal can say yes)" << std::endl;
+    return SafeAnswer(buttons);
+  }
+  // A preset answer does not reach this question: it is asked on the terminal.
+  const std::optional<bool> preset = preset_;
+  preset_.reset();
+  const kdl::Answer answer = Ask(caption, text, buttons, icon);
+  preset_ = preset;
   return answer;
 }
 
 void TerminalPrompter::SetProgressMaximum(int maximum) {
   maximum_ = maximum;
   position_ = 0;
+  Progressed();
 }
 
 void TerminalPrompter::SetProgress(int position) {
   position_ = position;
+  Progressed();
   if (position == 0 && status_.empty()) ClearProgress();
 }
 
 void TerminalPrompter::SetStatus(std::string_view line) {
+  Progressed();
   status_ = PrintableText(line);
   if (status_.empty()) {
     ClearProgress();
@@ -169,7 +237,13 @@ void TerminalPrompter::SetStatus(std::string_view line) {
   DrawProgress();
 }
 
-bool TerminalPrompter::Pump() { return gInterrupts.exchange(0) > 0; }
+void TerminalPrompter::ShowTypeLine(std::string_view line) {
+  ClearProgress();
+  std::ostream& out = outputIsData_ ? std::cerr : std::cout;
+  out << PrintableText(line) << std::endl;
+}
+
+bool TerminalPrompter::Pump() { return TakeStopRequest(); }
 
 void TerminalPrompter::DrawProgress() {
   if (!showProgress_) return;

@@ -45,6 +45,21 @@ TEST(ArchiveListLine, ChoosesBetweenTheFirstLabelLineAndTheVolumeLabel) {
             "DISK12    2DD(720K)   23-07-09 13:45  FLOPPY");
 }
 
+// Regression: a name beginning with a zero byte made the whole line empty. Bytes that print as nothing show
+// as "?" in the list and wherever the name is shown.
+TEST(ArchiveListLine, ANameThatPrintsAsNothingShowsVisibly) {
+  kdl::ArchiveEntry e = Entry();
+  e.name = std::string(
+      "\0ISK\x1b"
+      "2  ",
+      8);
+  const std::vector<uint8_t> h = Header(2, std::string(12, ' '), std::string(40, ' '));
+  const std::string line = kdl::FormatEntryLine(e, kdl::ByteView(h.data(), h.size()));
+  ASSERT_EQ(line.size(), 80u);
+  EXPECT_EQ(line.substr(0, 20), "?ISK?2    2HC(1.44M)");
+  EXPECT_EQ(e.NameText(), "?ISK?2");
+}
+
 TEST(ArchiveListLine, AnImageShorterThanAHeaderShowsZerosNotTheNextRecord) {
   ArchiveRig rig;
   // One entry of 100 bytes holding the start of a header, then a second entry whose bytes must not be read.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <ctime>
@@ -17,6 +19,7 @@
 
 #include "browse/dir_list.h"
 #include "browse/fat.h"
+#include "common/temp_files.h"
 #include "support/image_builder.h"
 #include "support/scripted_prompter.h"
 #include "support/test_support.h"
@@ -202,8 +205,9 @@ TEST_F(CopyOutTest, OverwritePolicies) {
   }
 }
 
-// Root may write to any file, so these tests look at mode bits, and a file without write bits is refused by
-// the copy itself. A directory in the file's place makes creation fail for every user.
+// Root may write to any file, so these tests look at mode bits: a file without write bits is write-protected
+// for the copy itself, and only a person's Yes (AskInPerson) replaces it. A directory in the file's place
+// makes creation fail for every user.
 TEST_F(CopyOutTest, ReadOnlyAttributeAndCreateFailure) {
   disk_.AddFile(kRoot, "LOCKED  TXT", Bytes("locked"), Stamped(kAttrReadOnly | kAttrArchive));
   disk_.AddFile(kRoot, "HIDDEN  SYS", Bytes("h"), Stamped(kAttrHidden | kAttrSystem));
@@ -225,16 +229,22 @@ TEST_F(CopyOutTest, ReadOnlyAttributeAndCreateFailure) {
     EXPECT_EQ(DosAttribute(out_ / "HIDDEN.SYS"), 0x06);
   }
 
-  const std::string lockedQuestion =
-      "ファイル " + (out_ / "LOCKED.TXT").string() + " がオープンできません。\nコピーを続けますか";
+  // Written over by hand, the read-only copy is asked about under every policy that would replace it: No
+  // keeps it and goes on, Yes replaces it (read-only again afterwards).
+  const std::string lockedQuestion = (out_ / "LOCKED.TXT").string() + " は書き込み禁止です。上書きしますか？";
   for (const Answer answer : {Answer::kNo, Answer::kYes}) {
+    fs::permissions(out_ / "LOCKED.TXT", fs::perms::owner_write, fs::perm_options::add);
+    kdltest::WriteFile(out_ / "LOCKED.TXT", Bytes("mine"));
+    fs::permissions(out_ / "LOCKED.TXT", fs::perms::all, fs::perm_options::remove);
+    fs::permissions(out_ / "LOCKED.TXT", fs::perms::owner_read, fs::perm_options::add);
     prompter_.Clear();
     prompter_.answers = {answer};
-    EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex("LOCKED.TXT"), out_, OverwritePolicy::kAll),
-              answer == Answer::kYes ? 0 : -1);
-    EXPECT_EQ(prompter_.Texts(), std::vector<std::string>{lockedQuestion});
+    EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex("LOCKED.TXT"), out_, OverwritePolicy::kAll), 0);
+    ASSERT_EQ(prompter_.Texts(), std::vector<std::string>{lockedQuestion});
+    EXPECT_EQ(prompter_.asks[0].icon, Icon::kExclamation);
+    EXPECT_EQ(Text(out_ / "LOCKED.TXT"), answer == Answer::kYes ? "locked" : "mine");
+    EXPECT_EQ(Mode(out_ / "LOCKED.TXT") & 0222, 0u);
   }
-  EXPECT_EQ(Text(out_ / "LOCKED.TXT"), "locked");
 }
 
 TEST_F(CopyOutTest, FlattenedFilesOfTheSameNameMeetThePolicy) {
@@ -258,7 +268,7 @@ TEST_F(CopyOutTest, CancelAnsweredYesStopsAndNoGoesOn) {
   Open();
   prompter_.cancelAtPump = {2};
   prompter_.answers = {Answer::kYes};
-  EXPECT_EQ(CopyWholeImage(*image_, Dir("yes"), false, OverwritePolicy::kAll), -1);
+  EXPECT_EQ(CopyWholeImage(*image_, Dir("yes"), false, OverwritePolicy::kAll), kCopyStopped);
   EXPECT_EQ(Names(out_ / "yes"), std::set<std::string>{"F1.TXT"});
   ASSERT_EQ(prompter_.asks.size(), 1u);
   EXPECT_EQ(prompter_.asks[0].caption, kCaptionInterrupt);
@@ -295,9 +305,12 @@ TEST_F(CopyOutTest, CraftedNamesNeverLeaveTheTarget) {
   prompter_.answers = {Answer::kYes};
 
   EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
-  EXPECT_EQ(prompter_.Texts(), (std::vector<std::string>{"ファイル " + (out_ / "LINK.TXT").string() +
-                                                             " がオープンできません。\nコピーを続けますか",
-                                                         "コピー先ディレクトリが作れません"}));
+  EXPECT_EQ(prompter_.Texts(),
+            (std::vector<std::string>{
+                "ファイル " + (out_ / "LINK.TXT").string() + " がオープンできません。\nコピーを続けますか",
+                "ディレクトリ " + (out_ / "LOOP" / "AGAIN").string() +
+                    " は他のディレクトリと同じ場所を指しているため読みません",
+                "コピー先ディレクトリが作れません"}));
   EXPECT_EQ(Text(parent / "victim.txt"), "precious");
   EXPECT_EQ(Names(parent), (std::set<std::string>{"out", "victim.txt"}));
   EXPECT_EQ(Names(out_), (std::set<std::string>{"__", "A_B.TXT", ".._.._x", ".._.._y", "_abs", ".._up",
@@ -359,6 +372,33 @@ TEST_F(CopyOutTest, FailedWriteStopsAndKeepsThePartialFile) {
   EXPECT_EQ(fs::file_size(out_ / "BIG.BIN"), 1500u);
 }
 
+// Regression: a run killed while a file was copied out left it cut short at a cluster boundary, looking
+// complete. A terminating signal now removes the file being written; the files before it stay.
+TEST_F(CopyOutTest, ASignalWhileAFileIsWrittenRemovesThatFile) {
+  disk_.AddFile(kRoot, "FIRST   TXT", Bytes("done before"));
+  disk_.AddFile(kRoot, "BIG     BIN", kdltest::NoiseBytes(6000));
+  Open();
+  // The progress of the second cluster of BIG.BIN is where the signal comes.
+  struct Killing : kdltest::ScriptedPrompter {
+    void SetProgress(int position) override {
+      if (position > 0) ::raise(SIGTERM);
+    }
+  } killing;
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    InstallTemporaryFileCleanup();
+    work_.prompter = &killing;
+    CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  EXPECT_EQ(Names(out_), std::set<std::string>{"FIRST.TXT"});
+}
+
 TEST_F(CopyOutTest, SelectionCopiesSelectedItemsAndStopsWhenTold) {
   disk_.AddVolumeLabel("MYDISK     ");
   disk_.AddFile(kRoot, "TOP     TXT", Bytes("top"));
@@ -387,6 +427,78 @@ TEST_F(CopyOutTest, SelectionCopiesSelectedItemsAndStopsWhenTold) {
   prompter_.answers = {Answer::kNo};
   EXPECT_EQ(CopySelection(*image_, sub, items, out_ / "stop", false, OverwritePolicy::kAll), -1);
   EXPECT_EQ(Names(out_ / "stop"), std::set<std::string>{"F1.TXT"});
+}
+
+// The policies order full dates: an entry of 2090 is newer than a host file of 2005, one of 1990 older.
+TEST_F(CopyOutTest, NewerAndAskCompareFullYears) {
+  const auto dated = [](int year) {
+    EntryOptions o = Stamped();
+    o.date = static_cast<uint16_t>(((year - 1980) << 9) | (1 << 5) | 1);
+    return o;
+  };
+  disk_.AddFile(kRoot, "LATE    TXT", Bytes("NEW"), dated(2090));
+  disk_.AddFile(kRoot, "EARLY   TXT", Bytes("NEW"), dated(1990));
+  Open();
+  std::tm t{};
+  t.tm_year = 105, t.tm_mon = 5, t.tm_mday = 1, t.tm_hour = 12, t.tm_isdst = -1;
+  const std::time_t host = std::mktime(&t);
+  for (const char* name : {"LATE.TXT", "EARLY.TXT"}) {
+    kdltest::WriteFile(out_ / name, Bytes("OLD"));
+    SetModified(out_ / name, host);
+    EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex(name), out_, OverwritePolicy::kNewer), 0);
+  }
+  EXPECT_EQ(Text(out_ / "LATE.TXT"), "NEW");
+  EXPECT_EQ(Text(out_ / "EARLY.TXT"), "OLD");
+  kdltest::WriteFile(out_ / "LATE.TXT", Bytes("OLD"));
+  SetModified(out_ / "LATE.TXT", host);
+  prompter_.answers = {Answer::kNo};
+  EXPECT_EQ(CopyFileOut(*image_, image_->root, RootIndex("LATE.TXT"), out_, OverwritePolicy::kAsk), 0);
+  ASSERT_EQ(prompter_.asks.size(), 1u);
+  EXPECT_NE(prompter_.asks[0].text.find("古いファイルですが "), std::string::npos) << prompter_.asks[0].text;
+}
+
+// A file copied again from an entry that is now a plain archive file keeps no attributes of its earlier copy.
+TEST_F(CopyOutTest, AttributesOfAnEarlierCopyDoNotOutliveIt) {
+  disk_.AddFile(kRoot, "NOTE    TXT", Bytes("hidden"), Stamped(kAttrHidden | kAttrArchive));
+  Open();
+  EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
+  if (DosAttribute(out_ / "NOTE.TXT") == -2) GTEST_SKIP() << "no extended attributes here";
+  EXPECT_EQ(DosAttribute(out_ / "NOTE.TXT"), 0x22);
+  image_->CloseImage();
+  FatDiskBuilder plain(5);
+  plain.AddFile(kRoot, "NOTE    TXT", Bytes("plain"), Stamped());
+  kdltest::WriteFile(kdl_, kdltest::MakeKdl(plain.bytes(), 5).bytes);
+  ASSERT_GE(image_->OpenImage(kdl_.string()), 0);
+  EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
+  EXPECT_EQ(Text(out_ / "NOTE.TXT"), "plain");
+  EXPECT_EQ(DosAttribute(out_ / "NOTE.TXT"), -1);
+}
+
+// A directory holding two entries that point back at it would fan out for ever: each directory is entered
+// once, and the entries met again are told by name and not copied, listed or put in the folder tree.
+TEST_F(CopyOutTest, DirectoriesMetAgainAreToldAndNotEnteredTwice) {
+  const uint16_t d = disk_.AddDirectory(kRoot, "D          ", Stamped(kAttrDirectory));
+  disk_.AddFile(d, "F       TXT", Bytes("f"));
+  for (const char* name : {"X          ", "Y          "})
+    disk_.AddEntry(d, FatDiskBuilder::ShortEntry(name, Stamped(kAttrDirectory), d, 0));
+  Open();
+  EXPECT_EQ(CopyWholeImage(*image_, out_, false, OverwritePolicy::kAll), 0);
+  EXPECT_EQ(Names(out_ / "D"), std::set<std::string>{"F.TXT"});
+  const std::string again = " は他のディレクトリと同じ場所を指しているため読みません";
+  EXPECT_EQ(prompter_.Texts(),
+            (std::vector<std::string>{"ディレクトリ " + (out_ / "D" / "X").string() + again,
+                                      "ディレクトリ " + (out_ / "D" / "Y").string() + again}));
+  // The folder gets its entry's time once its files are written.
+  struct stat st {};
+  ASSERT_EQ(stat((out_ / "D").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, *DosToHostTime(kTime, kDate));
+
+  prompter_.Clear();
+  const std::vector<FolderNode> tree = BuildFolderTree(*image_, image_->root);
+  ASSERT_EQ(tree.size(), 1u);
+  ASSERT_EQ(tree[0].children.size(), 2u);
+  EXPECT_TRUE(tree[0].children[0].children.empty());
+  EXPECT_EQ(prompter_.asks.size(), 2u);
 }
 
 TEST(DosTime, ValidFieldsRoundTripAndInvalidOnesAreRefused) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "browse/fat.h"
 #include "support/image_builder.h"
 
 namespace kdl {
@@ -91,6 +92,25 @@ TEST_F(DirList, PathsResolveByLongOrShortNameInAnyCase) {
   auto root = ResolveImagePath(bench_.image, "/");
   ASSERT_TRUE(root);
   EXPECT_FALSE(root->entry);
+}
+
+// A directory entry without a cluster is the root only as "..", as DOS has it; under any other name it is
+// empty, whether a path is resolved through it or it is listed.
+TEST(DirListZeroCluster, ADirectoryWithoutAClusterIsEmptyUnlessItIsDotDot) {
+  FatDiskBuilder b(3);
+  b.AddFile(FatDiskBuilder::kRoot, "ROOT    TXT", kdltest::TextBytes(30));
+  const uint16_t sub = b.AddDirectory(FatDiskBuilder::kRoot, "SUB        ");
+  EntryOptions directory;
+  directory.attribute = kAttrDirectory;
+  b.AddEntry(sub, FatDiskBuilder::ShortEntry("ZERO       ", directory, 0, 0));
+  kdltest::ImageBench bench;
+  ASSERT_GE(bench.image.OpenImage(bench.Write("zero.kdl", kdltest::MakeKdl(b.bytes(), 3).bytes)), 0);
+  EXPECT_FALSE(ResolveImagePath(bench.image, "SUB/ZERO/ROOT.TXT"));
+  const auto zero = ResolveImagePath(bench.image, "SUB/ZERO");
+  ASSERT_TRUE(zero && zero->entry);
+  EXPECT_TRUE(LoadSubdirectory(bench.image, *zero->entry).empty());
+  EXPECT_TRUE(ResolveImagePath(bench.image, "SUB/../ROOT.TXT"));
+  EXPECT_TRUE(bench.prompter.asks.empty());
 }
 
 TEST_F(DirList, FolderTreeHoldsEveryDirectory) {

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <map>
+#include <set>
 
 #include "browse/fat.h"
 #include "support/image_builder.h"
@@ -60,6 +61,42 @@ std::string MdirDate(const std::string& text) {
            text.substr(colon + 1, 2);
   }
   return "";
+}
+
+// A deleted entry between the pieces of a long name and its short entry ends the long name, as mtools reads
+// the disk; pieces that stand directly before their entry still give the long name.
+TEST(FatOracle, ADeletedEntryEndsALongName) {
+  if (!kdltest::HaveTool("mdir")) GTEST_SKIP() << "mtools is not installed";
+  kdltest::FatDiskBuilder disk(2);
+  constexpr uint16_t kRoot = kdltest::FatDiskBuilder::kRoot;
+  for (const DirectoryEntry& piece :
+       kdltest::FatDiskBuilder::LongNamePieces(u"Broken long name.txt", "BROKEN~1TXT"))
+    disk.AddEntry(kRoot, piece);
+  DirectoryEntry deleted = kdltest::FatDiskBuilder::ShortEntry("GONE    TXT", {}, 0, 0);
+  deleted.bytes()[0] = kDeletedMark;
+  disk.AddEntry(kRoot, deleted);
+  disk.AddFile(kRoot, "BROKEN~1TXT", kdltest::TextBytes(40));
+  kdltest::EntryOptions kept;
+  kept.longName = u"Kept long name.txt";
+  disk.AddFile(kRoot, "KEPTLO~1TXT", kdltest::TextBytes(50), kept);
+  ImageBench bench;
+  const std::string img = bench.Write("disk.img", disk.bytes());
+  const kdltest::CommandResult mdir =
+      kdltest::RunCommand("MTOOLS_SKIP_CHECK=1 mdir -/ -a -i " + ShellQuote(img) + " ::", true);
+  ASSERT_EQ(mdir.status, 0) << mdir.output;
+  ASSERT_NE(mdir.output.find("Kept long name.txt"), std::string::npos) << mdir.output;
+  ASSERT_EQ(mdir.output.find("Broken long name.txt"), std::string::npos) << mdir.output;
+
+  bench.work.dialogMode = kModeOpenRaw;
+  bench.work.rawImagePath = img;
+  ASSERT_GE(bench.image.OpenImage(img), 0);
+  std::set<std::string> names;
+  for (size_t i = 0; i < bench.image.root.size(); ++i) {
+    std::string name;
+    if (!bench.image.root[i].IsLongNamePiece())
+      names.insert((EntryDisplayName(bench.image.root, i, name), name));
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"BROKEN~1.TXT", "Kept long name.txt"}));
 }
 
 struct Format {

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "common/bytes.h"
 #include "common/file.h"
 #include "common/sjis.h"
+#include "common/temp_files.h"
 #include "support/test_support.h"
 
 namespace kdl {
@@ -71,6 +77,61 @@ TEST(File, PositionedReadsAndWrites) {
   File g;
   EXPECT_FALSE(g.Open((dir / "f").string(), File::Mode::kCreateNew));
   EXPECT_FALSE(g.Open((dir / "missing").string(), File::Mode::kRead));
+}
+
+// Regression: an image or archive named by a FIFO blocked every command for ever. Only regular files are
+// opened; anything else is refused at once, in every mode, and left as it was.
+TEST(File, OnlyRegularFilesOpenAndNothingElseBlocks) {
+  kdltest::TempDir dir;
+  const std::string fifo = (dir / "fifo").string();
+  const std::string folder = (dir / "folder").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (const File::Mode mode : {File::Mode::kRead, File::Mode::kReadWrite, File::Mode::kCreate}) {
+    File f;
+    EXPECT_FALSE(f.Open(fifo, mode));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_FALSE(f.Open(folder, mode));
+    EXPECT_EQ(errno, EISDIR);
+  }
+  struct stat st {};
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_STREQ(FileKindName(st.st_mode), "a FIFO");
+}
+
+// Regression: a window program killed while a file was open with the desktop left a folder of copied files
+// in the temporary folder for good. The next run removes such folders: only ours, only of dead processes.
+TEST(TemporaryFolders, OnlyFoldersOfProcessesThatAreGoneAreRemoved) {
+  kdltest::TempDir dir;
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(waitpid(child, nullptr, 0), child);
+  const std::string dead = std::to_string(child), alive = std::to_string(getpid());
+  const struct {
+    std::string name;
+    bool folder;
+    bool removed;
+  } entries[] = {
+      {"kdlw-" + dead + "-a1B2c3", true, true},    // left by a process that is gone
+      {"kdlw-" + alive + "-a1B2c3", true, false},  // in use by a running process
+      {"kdlw-" + dead + "-toolong", true, false},  // not of the form mkdtemp makes
+      {"kdlw-x" + dead + "-a1B2c3", true, false},  // no process id
+      {"other-" + dead + "-a1B2c3", true, false},  // another program's
+      {"kdlw-" + dead + "-d4E5f6", false, false},  // a file, not a folder
+  };
+  for (const auto& e : entries) {
+    if (e.folder) {
+      ASSERT_EQ(mkdir((dir / e.name).c_str(), 0700), 0);
+      kdltest::WriteFile(dir / e.name / "copy.txt", {'x'});
+    } else {
+      kdltest::WriteFile(dir / e.name, {'x'});
+    }
+  }
+  EXPECT_EQ(RemoveStaleTemporaryFolders(dir.path().string(), "kdlw"), 1);
+  for (const auto& e : entries) EXPECT_EQ(std::filesystem::exists(dir / e.name), !e.removed) << e.name;
+  EXPECT_EQ(RemoveStaleTemporaryFolders((dir / "missing").string(), "kdlw"), 0);
 }
 
 }  // namespace

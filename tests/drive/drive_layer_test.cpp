@@ -106,6 +106,13 @@ TEST(DriveLayer, SectorFallbackAsksForEachBadSectorAndIgnoreKeepsTheBufferThere)
   // The run, then sectors 2, 3, 3 (retry), 4, 5.
   EXPECT_EQ(r.a.reads.size(), 6u);
   EXPECT_EQ(r.a.ReadsTouching(3 * 512, 512), 3);
+  // The ignored sectors are kept for the end of the run, but not a boot sector ignored while the media type
+  // is detected (no data of the disk is lost there).
+  EXPECT_EQ(r.drives.IgnoredSectors(), (std::vector<int32_t>{3, 5}));
+  r.a.MakeUnreadable(0, 1);
+  r.prompter.answers = {Answer::kIgnore};
+  EXPECT_EQ(r.drives.DetectMediaType(1), -1);
+  EXPECT_EQ(r.drives.IgnoredSectors(), (std::vector<int32_t>{3, 5}));
 }
 
 TEST(DriveLayer, AbortFailsTheRunEvenAfterEarlierSectorsWereRead) {

@@ -1,8 +1,11 @@
 #include "drive/host_drive.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "drive/media.h"
@@ -65,6 +68,46 @@ TEST(HostDrive, WhatIsNeitherAFileNorABlockDeviceIsNoDrive) {
   EXPECT_FALSE(drives.Open(1, false));
   EXPECT_FALSE(drives.Open(2, false));
   EXPECT_FALSE(drives.Open(-1, false));
+}
+
+// A drive whose device is missing or is no drive says so and names the device, for both faces of the
+// program; a device that is there but holds no readable disk says nothing here.
+TEST(HostDrive, ADeviceThatCannotBeOpenedIsNamedInTheReason) {
+  TempDir dir;
+  const std::string missing = (dir / "fd0").string();
+  const std::string character = (dir / "null").string();
+  ASSERT_EQ(mknod(character.c_str(), S_IFCHR | 0600, makedev(1, 3)), 0);
+  HostDrives drives({missing, "", character});
+  const struct {
+    int32_t index;
+    std::string reason;
+  } cases[] = {
+      {0, "ドライブのデバイス " + missing + " がありません"},
+      {1, "ドライブ B: にはデバイスがありません"},
+      {2, character + " はドライブのデバイスではありません"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(drives.Open(c.index, false));
+    EXPECT_EQ(drives.WhyNotOpen(c.index), c.reason) << c.index;
+  }
+  EXPECT_EQ(DeviceOpenFailureText("/dev/fd0", ENOMEDIUM), "");
+  EXPECT_EQ(DeviceOpenFailureText("/dev/fd0", EBUSY), "ドライブのデバイス /dev/fd0 は使用中です");
+  // A disk-image file without write bits is a write-protected disk: it is read, never written.
+  const std::string locked = (dir / "locked.img").string();
+  WriteFile(locked, std::vector<uint8_t>(512, 0));
+  ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+  HostDrives protectedDrive({locked});
+  EXPECT_TRUE(protectedDrive.Open(0, false));
+  EXPECT_FALSE(protectedDrive.Open(0, true));
+  EXPECT_EQ(protectedDrive.WhyNotOpen(0), locked + " のディスクは書き込み禁止です");
+  // The layer keeps the reason of its last open, and forgets it once a drive opens.
+  WriteFile(dir / "disk.img", std::vector<uint8_t>(512, 0));
+  HostDrives mixed({missing, (dir / "disk.img").string()});
+  DriveLayer layer(mixed, nullptr);
+  EXPECT_EQ(layer.OpenDrive(kDriveModeRead, 0), 1);
+  EXPECT_EQ(layer.OpenFailure(), "ドライブのデバイス " + missing + " がありません");
+  EXPECT_EQ(layer.OpenDrive(kDriveModeRead, 1), 0);
+  EXPECT_EQ(layer.OpenFailure(), "");
 }
 
 // A loop device stands in for a USB floppy drive where the test may attach one (root, loop devices present).

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include "image/create_rig.h"
 
@@ -113,15 +115,47 @@ TEST(CreateImage, AnUnsupportedDiskAsksRetryOrCancel) {
   EXPECT_FALSE(std::filesystem::exists(rig.Path("never.kdl")));
 }
 
+// A drive letter whose device does not exist says so and names it, instead of calling the disk unsupported.
+TEST(CreateImage, AMissingDriveDeviceIsNamed) {
+  DriveRig rig;
+  const std::string device = rig.Path("no-such-fd0");
+  HostDrives missing({device});
+  DriveLayer layer(missing, &rig.prompter());
+  std::string typeLabel;
+  EXPECT_EQ(CreateImage(rig.image(), layer, rig.Path("x.kdl"), 1, {}, typeLabel), -1);
+  ASSERT_EQ(rig.prompter().asks.size(), 1u);
+  EXPECT_EQ(rig.prompter().asks[0].text, "ドライブのデバイス " + device + " がありません");
+  EXPECT_EQ(rig.prompter().asks[0].buttons, Buttons::kRetryCancel);
+  EXPECT_FALSE(std::filesystem::exists(rig.Path("x.kdl")));
+}
+
 TEST(CreateImage, AFileThatCannotBeCreatedIsReported) {
   DriveRig rig;
   rig.disk.bytes = FilledDisk();
   EXPECT_EQ(rig.Create("no-such-folder/new.kdl"), -1);
   EXPECT_TRUE(rig.prompter().Asked("ファイルが作成できません"));
-  std::filesystem::create_directory(rig.Path("folder.kdl"));
-  rig.prompter().answers = {Answer::kYes};
-  EXPECT_EQ(rig.Create("folder.kdl"), -1);
-  EXPECT_TRUE(std::filesystem::is_directory(rig.Path("folder.kdl")));
+  // Nothing but a regular file is replaced: not a folder, and never a device node (a disk is written by a
+  // restore) nor a FIFO. They are refused before the drive is touched, and stay what they were.
+  const struct {
+    const char* name;
+    mode_t mode;
+  } others[] = {{"folder.kdl", S_IFDIR}, {"pipe.img", S_IFIFO}, {"null.img", S_IFCHR}, {"fd.img", S_IFBLK}};
+  for (const auto& o : others) {
+    const std::string path = rig.Path(o.name);
+    if (o.mode == S_IFDIR)
+      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    else
+      ASSERT_EQ(mknod(path.c_str(), o.mode | 0600, o.mode == S_IFIFO ? 0 : makedev(1, 3)), 0) << o.name;
+    rig.prompter().Clear();
+    rig.prompter().answers = {Answer::kYes};
+    rig.disk.reads.clear();
+    EXPECT_EQ(rig.Create(o.name), -1);
+    EXPECT_EQ(rig.prompter().Texts(), std::vector<std::string>{path + " は通常のファイルではありません"});
+    EXPECT_TRUE(rig.disk.reads.empty());
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, o.mode) << o.name;
+  }
 }
 
 // A full disk while writing the image: reported, and the earlier file survives.

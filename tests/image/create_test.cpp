@@ -137,6 +137,9 @@ TEST(CreateImage, TheVolumeLabelComesFromTheRootWithADotAfterTheEighthCharacter)
       {"KDLW TYPE 2", "KDLW TYP.E 2", "タイプ：2HC(1.44M)  Volume LABEL : KDLW TYP.E 2"},
       {"DISK       ", "DISK        ", "タイプ：2HC(1.44M)  Volume LABEL : DISK        "},
       {"EIGHTCHR   ", "EIGHTCHR    ", "タイプ：2HC(1.44M)  Volume LABEL : EIGHTCHR    "},
+      // A Shift-JIS character across the eighth byte keeps its two bytes together: the "." follows it.
+      {"A\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8", "A\x82\xa0\x82\xa2\x82\xa4\x82\xa6.\x82\xa8",
+       "タイプ：2HC(1.44M)  Volume LABEL : Aあいうえ.お"},
       {nullptr, "            ", "タイプ：2HC(1.44M)  NO VOLUME LABEL"},
   };
   for (const Case& c : cases) {
@@ -190,6 +193,13 @@ TEST(CreateImage, ShowsProgressAndAStatusLinePerUnit) {
   EXPECT_TRUE(has("入力中　　：TRK   1 / 79 Packing "));
   EXPECT_TRUE(has("入力中　　：TRK   3 / 79 Data: 41"));
   EXPECT_TRUE(has("入力中　　：TRK  79 / 79 Data: f6"));
+  // "Packing" only once a unit is known to need compressing: not for one repeated byte, nor for a free unit.
+  EXPECT_FALSE(has("入力中　　：TRK   3 / 79 Packing "));
+  EXPECT_FALSE(has("入力中　　：TRK  79 / 79 Packing "));
+  // The type line comes before the first unit is read.
+  ASSERT_EQ(rig.prompter().typeLines.size(), 1u);
+  EXPECT_EQ(rig.prompter().typeLines[0].first, "タイプ：2HC(1.44M)  NO VOLUME LABEL");
+  EXPECT_EQ(rig.prompter().typeLines[0].second, 0u);
   // The incompressible unit ends with the plain line after the packing attempt.
   const auto packing = std::find(s.begin(), s.end(), "入力中　　：TRK   2 / 79 Packing ");
   ASSERT_NE(packing, s.end());

@@ -52,6 +52,24 @@ TEST(VerifyAgainstDrive, AfterCreationTheDiskMatchesWithoutAQuestion) {
   EXPECT_EQ(rig.image().header.mediaType, KdlHeader().mediaType);
 }
 
+// A raw target is verified as well: the file is read back as the raw image it is, every byte compared.
+TEST(VerifyAgainstDrive, ARawTargetIsVerifiedToo) {
+  for (const bool changed : {false, true}) {
+    VerifyRig rig;
+    rig.work().verify = true;
+    std::vector<uint8_t> later = rig.disk.bytes;
+    // A byte of a free cluster: a raw image holds every byte, so even this one counts.
+    later[1 * kUnit + 20 * 512] ^= changed ? 0xFF : 0x00;
+    // Detection, volume label and the pass see the disk as it was; the verification sees it as it is later.
+    rig.disk.inserted = {rig.disk.bytes, rig.disk.bytes, rig.disk.bytes, later};
+    int32_t verified = kNotVerified;
+    ASSERT_EQ(rig.Create("v.img", nullptr, &verified), 80 * static_cast<int32_t>(kUnit));
+    EXPECT_EQ(verified, changed ? 1 : 0);
+    EXPECT_EQ(rig.prompter().Asked(kDiffers), changed);
+    EXPECT_FALSE(rig.image().IsOpen());
+  }
+}
+
 TEST(VerifyAgainstDrive, FindsAChangedSectorButNoChangeInAFreeCluster) {
   VerifyRig rig;
   ASSERT_GT(rig.Create("v.kdl"), 0);

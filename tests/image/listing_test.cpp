@@ -128,8 +128,9 @@ TEST(ListImageInfo, MarksUnitsThatFailAndCountsThem) {
   EXPECT_EQ(lines[10], UnitLine(1, kdl.directory[1]) + "    Error");
   EXPECT_EQ(lines[14], UnitLine(5, gone) + "    Error");
   EXPECT_EQ(lines[15], "  6  同一   F6");
-  ASSERT_EQ(bench.prompter.asks.size(), 1u);  // the short read of unit 5 has no message of its own
+  ASSERT_EQ(bench.prompter.asks.size(), 2u);
   EXPECT_EQ(bench.prompter.asks[0].text.substr(0, 18), "TRK: 1  CRC Error ");
+  EXPECT_EQ(bench.prompter.asks[1].text, "TRK: 5  イメージが途中で切れています");
 }
 
 TEST(ListImageInfo, ImageInsideAnArchiveNamesItsEntry) {

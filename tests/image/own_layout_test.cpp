@@ -169,5 +169,44 @@ TEST_P(DiskOwnLayout, IsStoredWholeAndBrowsesAsMtoolsReadsIt) {
 
 INSTANTIATE_TEST_SUITE_P(MkfsLayouts, DiskOwnLayout, testing::ValuesIn(kOwnLayouts));
 
+// Free clusters are left out by the first FAT copy alone, so a disk whose copies disagree - the first calls
+// free a cluster of TEXT.TXT that the second holds in use - is stored whole and says why. The same disk with
+// agreeing copies leaves its free clusters out.
+TEST(DiskFatCopies, CopiesThatDisagreeStoreTheDiskWhole) {
+  if (!kdltest::HaveTool("mkfs.fat") || !kdltest::HaveTool("mcopy"))
+    GTEST_SKIP() << "mkfs.fat or mtools missing";
+  kdltest::ImageBench bench;
+  const fs::path img = MakeDisk(bench.dir, {2, "-S 512 -s 1 -r 224 -g 2/18 -M 0xF0", "1440"});
+  const std::vector<uint8_t> sound = ReadFile(img);
+  std::vector<uint8_t> spoilt = sound;
+  const size_t entry = 512 + 150 * 3 / 2;  // cluster 150 in the first copy
+  ASSERT_NE(spoilt[entry] | (spoilt[entry + 1] & 0x0F), 0) << "cluster 150 should be in use";
+  spoilt[entry] = 0;
+  spoilt[entry + 1] &= 0xF0;
+  for (const bool disagree : {false, true}) {
+    SCOPED_TRACE(disagree);
+    bench.prompter.Clear();
+    const std::vector<uint8_t>& disk = disagree ? spoilt : sound;
+    kdltest::WriteFile(img, disk);
+    HostDrives host({img.string()});
+    DriveLayer drives(host, &bench.prompter);
+    bench.work.omitUnused = true;
+    const std::string kdl = (bench.dir / (disagree ? "spoilt.kdl" : "sound.kdl")).string();
+    std::string typeLabel;
+    ASSERT_GT(CreateImage(bench.image, drives, kdl, 1, {}, typeLabel), 0);
+    EXPECT_EQ(kdltest::StoredHeader(kdl).omitUnused, disagree ? 0 : 1);
+    const std::string raw = (bench.dir / (disagree ? "spoilt.img" : "sound.img")).string();
+    ASSERT_GT(WriteRawImage(bench.image, kdl, raw), 0);
+    if (disagree) {
+      EXPECT_EQ(bench.prompter.Texts(), std::vector<std::string>{drive_text::kStoredWholeFatCopies});
+      EXPECT_TRUE(ReadFile(raw) == disk) << "every cluster is stored";
+    } else {
+      EXPECT_TRUE(bench.prompter.asks.empty());
+      EXPECT_TRUE(ReadFile(raw) == kdltest::WithFreeClustersBlank(disk, 2));
+      EXPECT_FALSE(ReadFile(raw) == disk) << "GONE.BIN left clusters that are free but not blank";
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kdl

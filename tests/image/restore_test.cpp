@@ -132,7 +132,9 @@ TEST(RestoreToDrive, AWriteErrorStopsWithTheUnitsBeforeItOnTheDisk) {
   EXPECT_TRUE(std::equal(rig.source.begin(), rig.source.begin() + 10 * kUnit, rig.disk.bytes.begin()));
 }
 
-TEST(RestoreToDrive, AnImageReadErrorStopsAfterItsMessage) {
+// Regression: a damaged unit used to stop the restore after unit 0 (boot sector, FAT, root) was written,
+// leaving a new directory over old data. Every unit is checked first; the user declines, nothing is written.
+TEST(RestoreToDrive, AnImageReadErrorIsFoundBeforeTheFirstWrite) {
   RestoreRig rig;
   rig.MakeImage();
   std::vector<uint8_t> bytes = kdltest::ReadFile(rig.Path("src.kdl"));
@@ -142,10 +144,9 @@ TEST(RestoreToDrive, AnImageReadErrorStopsAfterItsMessage) {
   rig.disk.bytes = TargetDisk();
   EXPECT_EQ(rig.Restore(), -1);
   const std::vector<std::string> texts = rig.prompter().Texts();
-  ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0].rfind("TRK: 2  CRC Error", 0), 0u) << texts[0];
-  EXPECT_EQ(texts[1], "ファイル入力エラー発生");
-  EXPECT_EQ(rig.disk.writes.size(), 2u);
+  ASSERT_EQ(texts.size(), 1u);
+  EXPECT_EQ(texts[0].rfind("イメージの TRK 2 が壊れています", 0), 0u) << texts[0];
+  EXPECT_TRUE(rig.disk.writes.empty());
 }
 
 TEST(RestoreToDrive, CancelAsksAndNoGoesOn) {
@@ -207,16 +208,49 @@ TEST(WriteRawImage, GivesEveryUnitRestoredAndFillBytesForSameByteUnits) {
   EXPECT_EQ(kdltest::ReadFile(out), std::vector<uint8_t>(80 * kUnit, 0xE5));
 }
 
-// Regression: a raw output that stopped early used to report the full length as if it had succeeded.
-TEST(WriteRawImage, AnOutputThatStopsEarlyFailsAndKeepsTheEarlierFile) {
+// Regression: a raw output that stopped early used to report the full length as if it had succeeded. An
+// image cut short is written out whole now, its missing units as the fill byte; a stop keeps the earlier
+// file.
+TEST(WriteRawImage, ACutImageGivesItsReadableUnitsAndAStopKeepsTheEarlierFile) {
   RestoreRig rig;
   rig.MakeImage(false);
   std::vector<uint8_t> bytes = kdltest::ReadFile(rig.Path("src.kdl"));
+  const TrackDirectory directory = kdltest::StoredDirectory(rig.Path("src.kdl"));
   bytes.resize(bytes.size() / 2);
   rig.bench.Write("cut.kdl", bytes);
   const std::string out = rig.bench.Write("out.img", {1, 2, 3});
-  EXPECT_EQ(WriteRawImage(rig.image(), rig.Path("cut.kdl"), out), -1);
-  EXPECT_EQ(rig.prompter().Texts(), std::vector<std::string>{"ファイル入力エラー発生"});
+  std::vector<int32_t> filled;
+  EXPECT_EQ(WriteRawImage(rig.image(), rig.Path("cut.kdl"), out, &filled), 80 * static_cast<int32_t>(kUnit));
+  const std::vector<uint8_t> written = kdltest::ReadFile(out);
+  ASSERT_EQ(written.size(), 80 * kUnit);
+  ASSERT_FALSE(filled.empty());
+  for (int unit = 0; unit < 80; ++unit) {
+    const TrackEntry& e = directory[static_cast<size_t>(unit)];
+    const bool lost =
+        e.kind != kTrackSameByte && static_cast<size_t>(e.offset + e.storedLength) > bytes.size();
+    EXPECT_EQ(std::count(filled.begin(), filled.end(), unit), lost ? 1 : 0) << unit;
+    const auto from = written.begin() + static_cast<ptrdiff_t>(unit * kUnit);
+    if (lost) {
+      EXPECT_TRUE(
+          std::all_of(from, from + static_cast<ptrdiff_t>(kUnit), [](uint8_t b) { return b == 0xF6; }));
+    } else {
+      EXPECT_TRUE(std::equal(from, from + static_cast<ptrdiff_t>(kUnit),
+                             rig.source.begin() + static_cast<ptrdiff_t>(unit * kUnit)))
+          << unit;
+    }
+  }
+  EXPECT_TRUE(rig.prompter().Asked("イメージの TRK " + [&] {
+    std::string list;
+    for (const int32_t u : filled) list += (list.empty() ? "" : ", ") + std::to_string(u);
+    return list;
+  }() + " は読めないため F6 で埋めて出力しました"));
+
+  rig.bench.Write("out.img", {1, 2, 3});
+  rig.prompter().Clear();
+  rig.prompter().pumpCalls = 0;
+  rig.prompter().cancelAtPump = {3};
+  rig.prompter().answers = {Answer::kYes};
+  EXPECT_EQ(WriteRawImage(rig.image(), rig.Path("src.kdl"), out), -1);
   EXPECT_EQ(kdltest::ReadFile(out), (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_FALSE(rig.image().IsOpen());
 }
@@ -225,8 +259,8 @@ TEST(WriteRawImage, AnImageThatCannotBeOpenedOrAnOutputThatCannotBeCreated) {
   RestoreRig rig;
   const std::string missing = rig.Path("missing.kdl");
   EXPECT_EQ(WriteRawImage(rig.image(), missing, rig.Path("out.img")), -1);
-  EXPECT_EQ(rig.prompter().Texts(),
-            (std::vector<std::string>{missing + " がオープンできません", "ファイルがオープンできません"}));
+  // One message per failure: the open says why, and nothing is added to it.
+  EXPECT_EQ(rig.prompter().Texts(), std::vector<std::string>{missing + " がオープンできません"});
   EXPECT_FALSE(std::filesystem::exists(rig.Path("out.img")));
 
   rig.MakeImage();

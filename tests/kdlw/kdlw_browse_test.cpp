@@ -1,6 +1,9 @@
 // The browse window and the viewer on a multi-level image: the tree, the list texts and sort orders, "..",
 // opening files with the desktop's program, the commands and keys, where the windows open and where the keys
 // go, and the viewer's text and dump, which must be what `kdl view` prints.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
@@ -227,11 +230,20 @@ class BrowseTest : public QObject {
       opened << url.toLocalFile();
       return true;
     };
+    // A folder of copies that a killed run left behind goes when the next copy is made.
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    QVERIFY(child > 0 && waitpid(child, nullptr, 0) == child);
+    const QString stale = QDir(QDir::tempPath()).filePath(QStringLiteral("kdlw-%1-Ab3dE6").arg(child));
+    QVERIFY(QDir().mkpath(stale + "/inner"));
     QVERIFY(b.Open());
     b.Select({"README  .TXT"});
     b.Browse().OpenSelectedItem();
     QCOMPARE(opened.size(), 1);
+    QVERIFY(!QFileInfo::exists(stale));
     const QString first = b.Browse().TempFile();
+    QVERIFY(QFileInfo(first).dir().dirName().startsWith(
+        QStringLiteral("kdlw-%1-").arg(QCoreApplication::applicationPid())));
     QCOMPARE(opened[0], first);
     QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("README.TXT"));
     QVERIFY(kdlwtest::ReadBytes(first) == kdlwtest::ReadmeBytes());

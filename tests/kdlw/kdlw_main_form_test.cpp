@@ -1,10 +1,13 @@
 // The main window: selection kinds, what each command puts into the work area and which window it opens,
-// the keys and the focus, the list following its folder, the file operations of the context menu, and the
-// version box.
+// the keys and the focus, the list following its folder, the file operations of the context menu, the
+// version box, and mounting an image or archive.
+#include <unistd.h>
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -13,6 +16,8 @@
 
 #include "kdlw/app/about_box.h"
 #include "kdlw/app/main_form.h"
+#include "kdlw/app/mounts.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 #include "samples.h"
@@ -74,6 +79,7 @@ class MainFormTest : public QObject {
   Q_OBJECT
 
  private:
+  QTemporaryDir runtime_;
   QTemporaryDir dir_;
   QTemporaryDir trash_;
   QString Path(const QString& name) const { return QDir(dir_.path()).filePath(name); }
@@ -101,6 +107,9 @@ class MainFormTest : public QObject {
     QVERIFY(dir_.isValid());
     QVERIFY(trash_.isValid());
     qputenv("XDG_DATA_HOME", trash_.path().toLocal8Bit());
+    // Mount points go below the runtime folder.
+    QVERIFY(runtime_.isValid());
+    qputenv("XDG_RUNTIME_DIR", runtime_.path().toLocal8Bit());
   }
 
   void init() {
@@ -509,6 +518,77 @@ class MainFormTest : public QObject {
     const QDate released(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
     QVERIFY(released.isValid());
     QVERIFY(released.year() >= 2026);
+  }
+
+  void mountShowsTheImageInTheFileManagerUntilTheWindowCloses() {
+    if (access("/dev/fuse", R_OK | W_OK) != 0) QSKIP("needs /dev/fuse (FUSE is not available here)");
+    // A real disk: made by mkfs.fat and mtools, archived as an image and inside an archive.
+    const QString raw = Path("disk.img");
+    QCOMPARE(QProcess::execute("mkfs.fat", {"-C", "-F", "12", "-S", "512", "-s", "1", "-r", "224", "-g",
+                                            "2/18", "-M", "0xF0", raw, "1440"}),
+             0);
+    QVERIFY(kdlwtest::WriteFileBytes(Path("note.txt"), "mounted\n"));
+    QProcess mcopy;
+    mcopy.setProcessEnvironment([] {
+      QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+      e.insert("MTOOLS_SKIP_CHECK", "1");
+      return e;
+    }());
+    mcopy.start("mcopy", {"-i", raw, Path("note.txt"), "::/NOTE.TXT"});
+    QVERIFY(mcopy.waitForFinished() && mcopy.exitCode() == 0);
+    const QByteArray image = kdlwtest::ImageFromRawDisk(kdlwtest::ReadFileBytes(raw), {"Box 1"});
+    QVERIFY(!image.isEmpty());
+    QVERIFY(kdlwtest::WriteFileBytes(Path("M.KDL"), image));
+    QVERIFY(kdlwtest::WriteFileBytes(Path("M.KDZ"), kdlwtest::ArchiveBytes("set", "", {image})));
+    QVERIFY(kdlwtest::WriteFileBytes(Path("BAD.KDL"), "not an image"));
+
+    // The desktop's file manager is a script that writes down each folder it is given.
+    const QString log = Path("opened.txt");
+    auto opened = [&log] {
+      return QString::fromUtf8(kdlwtest::ReadFileBytes(log)).split('\n', Qt::SkipEmptyParts);
+    };
+    QStringList points;
+    {
+      Harness h(dir_.path());
+      TMainForm form(h.context, h.options);
+      form.Opener().SetCommand("sh", {"-c", "printf '%s\\n' \"$1\" >>\"$0\"", log});
+      Select(form, {"M.KDL"});
+      form.findChild<QAction*>("KMount")->trigger();
+      QTRY_COMPARE(opened().size(), 1);
+      Select(form, {"M.KDZ"});
+      QVERIFY(form.HandleKey(Qt::Key_M));
+      QTRY_COMPARE(opened().size(), 2);
+      const QString imageRoot = opened()[0];
+      QCOMPARE(kdlwtest::ReadFileBytes(imageRoot + "/NOTE.TXT"), QByteArray("mounted\n"));
+      QCOMPARE(kdlwtest::ReadFileBytes(opened()[1] + "/DISK1 Box 1/NOTE.TXT"), QByteArray("mounted\n"));
+      // Mounting the same file again opens the same mount point.
+      Select(form, {"M.KDL"});
+      form.Mount();
+      QTRY_COMPARE(opened().size(), 3);
+      QCOMPARE(opened()[2], imageRoot);
+      points = form.Mounts().MountPoints();
+      QCOMPARE(points.size(), 2);
+      // What cannot be mounted is said, and nothing opens.
+      Select(form, {"BAD.KDL"});
+      form.Mount();
+      QCOMPARE(h.dialogs.records.size(), size_t{1});
+      QVERIFY(h.dialogs.records[0].text.contains(QStringLiteral("をマウントできません")));
+      // Without a file manager the user is told where the mount is.
+      form.Opener().SetCommand("sh", {"-c", "exit 3"});
+      Select(form, {"M.KDL"});
+      form.Mount();
+      QTRY_COMPARE(h.dialogs.records.size(), size_t{2});
+      QVERIFY(h.dialogs.records[1].text.startsWith(imageRoot + QStringLiteral(" にマウントしました")));
+      QCOMPARE(opened().size(), 3);
+      form.close();
+      QFile mountinfo("/proc/self/mountinfo");
+      QVERIFY(mountinfo.open(QIODevice::ReadOnly));
+      const QByteArray mounts = mountinfo.readAll();
+      for (const QString& p : points) {
+        QVERIFY2(!mounts.contains(p.toUtf8() + ' '), qPrintable(p));
+        QVERIFY(!QFileInfo::exists(p));
+      }
+    }
   }
 
   void commandLineOpensTheFileThenFinishes() {

@@ -16,39 +16,19 @@
 #include "codec/codec.h"
 #include "common/sjis.h"
 #include "image/track_encode.h"
+#include "oracle/oracle_support.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using kdloracle::LocalTimeText;
+using kdloracle::ManifestEntry;
+using kdloracle::ReadManifest;
 using kdltest::ReadFile;
 using kdltest::RunCommand;
 using kdltest::ShellQuote;
-
-struct ManifestEntry {
-  char kind;         // 'f' file, 'd' directory, 'v' volume label
-  std::string path;  // "/"-separated display names
-  uint64_t size;
-  std::string mtime;  // "YYYY-MM-DD HH:MM:SS" as stored in the entry
-  int attribute;
-};
-
-std::vector<ManifestEntry> ReadManifest(const fs::path& file) {
-  std::vector<ManifestEntry> out;
-  std::ifstream in(file);
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
-    std::vector<std::string> col;
-    std::stringstream ss(line);
-    for (std::string c; std::getline(ss, c, '\t');) col.push_back(c);
-    if (col.size() < 5) continue;
-    out.push_back(
-        {col[0][0], col[1], std::stoull(col[2]), col[3], std::stoi(col[4].substr(0, 2), nullptr, 16)});
-  }
-  return out;
-}
 
 // "1998-02-03 04:05:06" -> "98-02-03 04:05", the listing's date text.
 std::string ListDate(const std::string& mtime) { return mtime.substr(2, 14); }
@@ -99,14 +79,6 @@ std::map<std::string, Listed> ParseListing(const std::string& text) {
     out[dir + caption] = item;
   }
   return out;
-}
-
-std::string LocalTimeText(std::time_t t) {
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
 }
 
 class MtoolsOracle : public ::testing::TestWithParam<int> {
@@ -219,6 +191,8 @@ TEST_P(MtoolsOracle, CopyGivesTheBytesAndTimesMtoolsGives) {
       ASSERT_EQ(lstat(ours.c_str(), &st), 0) << m.path << " was not copied";
       if (m.kind == 'd') {
         EXPECT_TRUE(S_ISDIR(st.st_mode)) << m.path;
+        // Folders get their entry's time as mcopy -m gives it, once everything inside is written.
+        EXPECT_EQ(LocalTimeText(st.st_mtime), m.mtime) << m.path;
         continue;
       }
       ++files;

@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/prompt.h"
@@ -32,6 +33,8 @@ class ScriptedPrompter : public kdl::Prompter {
   std::vector<int> progressMaximums;
   std::vector<int> progress;
   std::vector<std::string> statuses;
+  // Type lines shown, each with the number of status lines shown before it.
+  std::vector<std::pair<std::string, size_t>> typeLines;
   int pumpCalls = 0;
 
   kdl::Answer Ask(std::string_view caption, std::string_view text, kdl::Buttons buttons,
@@ -47,6 +50,7 @@ class ScriptedPrompter : public kdl::Prompter {
   void SetProgressMaximum(int maximum) override { progressMaximums.push_back(maximum); }
   void SetProgress(int position) override { progress.push_back(position); }
   void SetStatus(std::string_view line) override { statuses.emplace_back(line); }
+  void ShowTypeLine(std::string_view line) override { typeLines.emplace_back(line, statuses.size()); }
   bool Pump() override { return cancelAtPump.count(++pumpCalls) != 0; }
 
   // The texts of every question asked so far.
@@ -64,6 +68,7 @@ class ScriptedPrompter : public kdl::Prompter {
     progressMaximums.clear();
     progress.clear();
     statuses.clear();
+    typeLines.clear();
   }
 };
 

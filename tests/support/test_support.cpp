@@ -108,4 +108,16 @@ const fs::path& Floppies() {
   return folder;
 }
 
+bool IsMounted(const std::filesystem::path& mountpoint) {
+  std::ifstream in("/proc/self/mountinfo");
+  const std::string target = std::filesystem::weakly_canonical(mountpoint).string();
+  for (std::string line; std::getline(in, line);) {
+    std::stringstream ss(line);
+    std::string id, parent, device, root, point;
+    ss >> id >> parent >> device >> root >> point;
+    if (point == target) return true;
+  }
+  return false;
+}
+
 }  // namespace kdltest

@@ -46,4 +46,7 @@ bool HaveTool(const std::string& tool);
 // between test programs, keyed by the script's contents.
 const std::filesystem::path& Floppies();
 
+// True while `mountpoint` is a mount point of this process's view of the system (/proc/self/mountinfo).
+bool IsMounted(const std::filesystem::path& mountpoint);
+
 }  // namespace kdltest

@@ -5,6 +5,8 @@
 
 #include "kdlw/app/about_box.h"
 #include "kdlw/app/main_form.h"
+#include "kdlw/app/mounts.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
 
@@ -181,6 +183,27 @@ void TMainForm::RawImageOutput() {
   work.currentImagePath = selectedPath_.toStdString();
   context_.windows.imageDialog(this);
   work.dialogMode = kdl::kModeCreate;
+}
+
+void TMainForm::Mount() {
+  const int kind = GetFname();
+  if (kind != kKindImage && kind != kKindArchive) return;
+  QString error;
+  const QString mountpoint = mounts_->Mount(selectedPath_, error);
+  if (mountpoint.isEmpty()) {
+    context_.dialogs.Message(this, QStringLiteral("KDLW"),
+                             QStringLiteral("%1 をマウントできません\n%2").arg(selectedPath_, error),
+                             kdl::Buttons::kOk, kdl::Icon::kStop);
+    return;
+  }
+  // Without a file manager the mount is still there: the user is told where to find it.
+  // The opener is the window's own: it is gone, and this never runs, once the window is.
+  opener_->Open(mountpoint, [this, mountpoint] {
+    context_.dialogs.Message(
+        isVisible() ? this : nullptr, QStringLiteral("KDLW"),
+        QStringLiteral("%1 にマウントしました\nフォルダを開くプログラムが見つかりません").arg(mountpoint),
+        kdl::Buttons::kOk, kdl::Icon::kInformation);
+  });
 }
 
 void TMainForm::RunCommandLine() {

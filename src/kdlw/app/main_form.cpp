@@ -11,7 +11,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "kdlw/app/mounts.h"
 #include "kdlw/common/app_icon.h"
+#include "kdlw/common/desktop_opener.h"
 #include "kdlw/common/fonts.h"
 #include "kdlw/common/tool_button.h"
 #include "kdlw/components/animate_form.h"
@@ -34,8 +36,12 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption) {
 }  // namespace
 
 TMainForm::TMainForm(AppContext& context, MainFormOptions options, QWidget* parent)
-    : QMainWindow(parent), context_(context), options_(std::move(options)) {
+    : QMainWindow(parent),
+      context_(context),
+      options_(std::move(options)),
+      mounts_(std::make_unique<MountList>()) {
   setObjectName(QStringLiteral("MainForm"));
+  opener_ = new DesktopOpener(this);
   setWindowTitle(QStringLiteral("ＫＤＬＷ"));
   setWindowIcon(AppIcon());
   setFont(JapaneseUiFont(12));
@@ -141,6 +147,7 @@ void TMainForm::BuildMenus() {
   kT1_ = MakeAction(file, "KT1", QStringLiteral("テスト(&T)"));
   kImgIn_ = MakeAction(file, "KImgIn", QStringLiteral("imgファイルを開く(&I)"));
   kimgOI1_ = MakeAction(file, "KimgOI1", QStringLiteral("imgファイルを出力(&O)"));
+  kMount_ = MakeAction(file, "KMount", QStringLiteral("マウント(&M)"));
   file->addSeparator();
   QAction* k10 = MakeAction(file, "K10", QStringLiteral("ＫＤＬＷの終了(&E)"));
   QMenu* help = menuBar()->addMenu(QStringLiteral("ヘルプ(&H)"));
@@ -155,6 +162,7 @@ void TMainForm::BuildMenus() {
   connect(kT1_, &QAction::triggered, this, &TMainForm::Test);
   connect(kImgIn_, &QAction::triggered, this, &TMainForm::OpenRawImage);
   connect(kimgOI1_, &QAction::triggered, this, &TMainForm::RawImageOutput);
+  connect(kMount_, &QAction::triggered, this, &TMainForm::Mount);
   connect(k10, &QAction::triggered, this, &QWidget::close);
   connect(ka1, &QAction::triggered, this, &TMainForm::About);
 
@@ -164,6 +172,7 @@ void TMainForm::BuildMenus() {
   popupCopy_ = MakeAction(popupMenu1_, "PopupCopy", QStringLiteral("コピー"));
   popupRestore_ = MakeAction(popupMenu1_, "PopupRestore", QStringLiteral("ＦＤ再生"));
   popupLabel_ = MakeAction(popupMenu1_, "PopupLabel", QStringLiteral("ラベル表示"));
+  popupMount_ = MakeAction(popupMenu1_, "PopupMount", QStringLiteral("マウント"));
   popupMenu1_->addSeparator();
   QAction* k12 = MakeAction(popupMenu1_, "K12", QStringLiteral("ファイル削除"));
   QAction* k13 = MakeAction(popupMenu1_, "K13", QStringLiteral("名称変更"));
@@ -171,6 +180,7 @@ void TMainForm::BuildMenus() {
   connect(popupCopy_, &QAction::triggered, this, &TMainForm::CopyAll);
   connect(popupRestore_, &QAction::triggered, this, &TMainForm::Restore);
   connect(popupLabel_, &QAction::triggered, this, &TMainForm::Labels);
+  connect(popupMount_, &QAction::triggered, this, &TMainForm::Mount);
   connect(k12, &QAction::triggered, this, &TMainForm::DeleteSelected);
   connect(k13, &QAction::triggered, this, &TMainForm::RenameSelected);
 }
@@ -228,6 +238,9 @@ bool TMainForm::HandleKey(int key) {
     case Qt::Key_F5:
       Refresh();
       return true;
+    case Qt::Key_M:
+      Mount();
+      return true;
     default:
       return false;
   }
@@ -246,6 +259,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::closeEvent(QCloseEvent* event) {
   SaveSettings();
+  mounts_->UnmountAll();
   event->accept();
 }
 

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <functional>
+#include <memory>
 
 #include "kdlw/app/app_context.h"
 #include "kdlw/app/settings.h"
@@ -17,6 +18,8 @@ class QToolButton;
 
 namespace kdlw {
 
+class DesktopOpener;
+class MountList;
 class TAnimateForm;
 class TFileView;
 class TFolderView;
@@ -52,6 +55,8 @@ class TMainForm : public QMainWindow {
   void Test();
   void OpenRawImage();
   void RawImageOutput();
+  // Mounts the selected image or archive and opens it in the desktop's file manager.
+  void Mount();
   void DeleteSelected();
   void RenameSelected();
   void About();
@@ -76,6 +81,9 @@ class TMainForm : public QMainWindow {
   TAnimateForm* AnimateForm1() const { return animateForm1_; }
   QMenu* PopupMenu1() const { return popupMenu1_; }
   bool CommandLineMode() const { return !options_.parameters.isEmpty(); }
+  MountList& Mounts() { return *mounts_; }
+  // Opens a mount point in the desktop's file manager; xdg-open unless replaced.
+  DesktopOpener& Opener() { return *opener_; }
 
  signals:
   // The command-line start is done: the program ends now.
@@ -100,6 +108,9 @@ class TMainForm : public QMainWindow {
   QString openDialogFolder_;
   QString saveDialogFolder_;
   WindowPlacement loadedPlacement_;
+  // Unmounted when the window closes, and at the latest when it goes.
+  std::unique_ptr<MountList> mounts_;
+  DesktopOpener* opener_ = nullptr;
 
   QWidget* panel1_ = nullptr;
   QToolButton* sbSel_ = nullptr;
@@ -124,10 +135,12 @@ class TMainForm : public QMainWindow {
   QAction* kT1_ = nullptr;
   QAction* kImgIn_ = nullptr;
   QAction* kimgOI1_ = nullptr;
+  QAction* kMount_ = nullptr;
   QAction* popupOpen_ = nullptr;
   QAction* popupCopy_ = nullptr;
   QAction* popupRestore_ = nullptr;
   QAction* popupLabel_ = nullptr;
+  QAction* popupMount_ = nullptr;
 };
 
 }  // namespace kdlw

@@ -197,6 +197,8 @@ void TKDLForm::ListTreeNode(QTreeWidgetItem* node) {
   // The names from the root down; taken from the nodes, since a name on a disk may itself hold a "\".
   QStringList names;
   for (QTreeWidgetItem* n = node; n->parent() != nullptr; n = n->parent()) names.prepend(n->text(0));
+  // Showing a folder is one operation: a damaged unit on the way is told once.
+  image_->BeginOperation();
   kdl::DirectoryTable table = image_->root;
   currentDir_ = 0;
   for (const QString& name : names) {

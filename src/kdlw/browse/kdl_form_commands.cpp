@@ -1,5 +1,6 @@
 // The browse window's commands: opening a list item, the copy, view, dump, restore and label commands,
 // and the keys that start them.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,6 +12,7 @@
 #include "browse/copyout.h"
 #include "browse/fat.h"
 #include "browse/host_names.h"
+#include "common/temp_files.h"
 #include "kdlw/browse/copy_form.h"
 #include "kdlw/browse/kdl_form.h"
 #include "kdlw/browse/view_form.h"
@@ -26,6 +28,7 @@ void TKDLForm::OpenSelectedItem() {
   if (item->typeText == kdl::kDirectoryTypeText) {
     // ".." of a first-level directory names cluster 0, which stands for the root.
     currentDir_ = current_[item->index].FirstCluster();
+    image_->BeginOperation();
     ListDirectory(kdl::LoadSubdirectory(*image_, current_[item->index]));
     return;
   }
@@ -53,7 +56,13 @@ void TKDLForm::ShowFile(const kdl::ListItem& item) {
 
 void TKDLForm::OpenWithDesktop(const kdl::ListItem& item) {
   statusBar1_->showMessage(QStringLiteral("ファイルオープン中"));
-  if (!tempDir_) tempDir_ = std::make_unique<QTemporaryDir>(QDir(QDir::tempPath()).filePath("kdlw-XXXXXX"));
+  if (!tempDir_) {
+    // Copies that a killed run left behind go first; the new folder carries this process's id for the same.
+    kdl::RemoveStaleTemporaryFolders(ToUtf8(QDir::tempPath()), "kdlw");
+    tempDir_ = std::make_unique<QTemporaryDir>(
+        QDir(QDir::tempPath())
+            .filePath(QStringLiteral("kdlw-%1-XXXXXX").arg(QCoreApplication::applicationPid())));
+  }
   if (!tempDir_->isValid()) {
     image_->ShowImageError("一時フォルダが作れません");
     tempDir_.reset();
@@ -64,11 +73,13 @@ void TKDLForm::OpenWithDesktop(const kdl::ListItem& item) {
   kdl::EntryDisplayName(current_, item.index, name);
   const QString file = QDir(tempDir_->path()).filePath(FromUtf8(kdl::SafeHostName(name)));
   RememberTempFile(file);
+  const uint64_t errorsBefore = image_->errorsShown;
   const int32_t copied =
       kdl::CopyFileOut(*image_, current_, item.index, std::filesystem::path(ToUtf8(tempDir_->path())),
                        kdl::OverwritePolicy::kAll, false);
-  // Only a complete copy is handed to the desktop.
-  if (copied == 0 && QFileInfo::exists(file) && openUrl) openUrl(QUrl::fromLocalFile(file));
+  // Only a complete copy is handed to the desktop: a copy from a damaged image has been told and is kept.
+  const bool complete = copied == 0 && image_->errorsShown == errorsBefore;
+  if (complete && QFileInfo::exists(file) && openUrl) openUrl(QUrl::fromLocalFile(file));
   statusBar1_->clearMessage();
 }
 
