@@ -4,6 +4,7 @@
 // status) on every media type, with damaged units among them and a write that fails halfway.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <filesystem>
 #include <functional>
@@ -23,7 +24,7 @@ using kdltest::RunCommand;
 using kdltest::ShellQuote;
 
 // Every file below `root` by relative path: its size and a hash of its bytes, and for copied files (below
-// OUT*) its modification time and mode; folders by name alone.
+// OUT*) its modification time (its damage mark instead when it has one) and mode; folders by name alone.
 std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
   for (const auto& e : fs::recursive_directory_iterator(root)) {
@@ -38,7 +39,12 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
     if (name.rfind("OUT", 0) == 0) {
       struct stat st {};
       ::stat(e.path().c_str(), &st);
-      what += ", time " + std::to_string(st.st_mtime) + ", mode " + std::to_string(st.st_mode & 0777);
+      // A file copied across damage keeps the time of its copy, not the entry's: its mark is compared.
+      char mark[512];
+      const ssize_t marked = ::getxattr(e.path().c_str(), "user.kdl.damaged", mark, sizeof mark);
+      what += marked >= 0 ? ", damaged " + std::string(mark, static_cast<size_t>(marked))
+                          : ", time " + std::to_string(st.st_mtime);
+      what += ", mode " + std::to_string(st.st_mode & 0777);
     }
     tree[name] = what;
   }
