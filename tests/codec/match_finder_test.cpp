@@ -105,7 +105,7 @@ std::vector<uint8_t> Generated(uint32_t seed) {
     }
     case 2: {  // copies from about one window back
       for (size_t i = 0; i < n; ++i)
-        v[i] = i >= 8192 && rng() % 4 ? v[i - 8190 - rng() % 5] : static_cast<uint8_t>('a' + rng() % 3);
+        v[i] = i >= 8194 && rng() % 4 ? v[i - 8190 - rng() % 5] : static_cast<uint8_t>('a' + rng() % 3);
       break;
     }
     case 3: {  // runs, copies from anywhere in the window, and small-alphabet noise
