@@ -24,9 +24,12 @@ bool MustStop();
 // A stop request came that nothing has taken yet (the command finished before its pass looked).
 bool StopPending();
 
-// Marks the time the program waits for an answer on the terminal: a signal then ends the wait (the read
-// fails with EINTR) and the run, instead of ending the program.
+// Marks the time the program waits for an answer on the terminal: a signal then ends the wait and the run,
+// instead of ending the program.
 void BeginAnswer();
 void EndAnswer();
+// Waits until `fd` has something to read (or has ended); false when the run must stop first. A stop that
+// comes at any moment, on any thread, ends the wait.
+bool AwaitInput(int fd);
 
 }  // namespace kdlcli

@@ -102,17 +102,15 @@ std::optional<kdl::Answer> ParseAnswer(kdl::Buttons b, const std::string& line) 
 
 enum class LineRead { kLine, kEnd, kStopped };
 
-// One line from standard input, read byte by byte so that nothing past it is taken from the terminal. A read
-// cut short by a stop request gives kStopped; by any other signal it goes on.
+// One line from standard input, read byte by byte so that nothing past it is taken from the terminal. A wait
+// cut short by a stop request gives kStopped; any other signal lets it go on.
 LineRead ReadLine(std::string& line) {
   line.clear();
   for (;;) {
+    if (!AwaitInput(STDIN_FILENO)) return LineRead::kStopped;
     char c = 0;
     const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR) {
-      if (MustStop()) return LineRead::kStopped;
-      continue;
-    }
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return line.empty() ? LineRead::kEnd : LineRead::kLine;
     if (c == '\n') return LineRead::kLine;
     line.push_back(c);

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <set>
+#include <vector>
 
 #include "common/temp_files.h"
 #include "support/test_support.h"
@@ -236,7 +237,13 @@ TEST(ReplacingFile, StaleTemporariesOfDeadProcessesAreRemoved) {
 // A run killed by a signal while it writes removes its temporary file; the earlier target stays whole, and
 // the signal still ends the process as it would have.
 TEST(ReplacingFile, ATerminatingSignalRemovesTheTemporaryFile) {
-  for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGPIPE, SIGSEGV}) {
+#ifdef __SANITIZE_ADDRESS__
+  // Under AddressSanitizer a SIGSEGV is the sanitizer's: it reports and exits instead of dying by the signal.
+  const std::vector<int> signals{SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGPIPE};
+#else
+  const std::vector<int> signals{SIGTERM, SIGINT, SIGHUP, SIGUSR1, SIGPIPE, SIGSEGV};
+#endif
+  for (const int sig : signals) {
     SCOPED_TRACE(strsignal(sig));
     TempDir dir;
     const fs::path file = dir / "T.KDL";

@@ -98,12 +98,22 @@ class PtyRun {
     }
     return true;
   }
-  // Reads everything until the run ends; its wait status.
+  // Reads everything until the run ends; its wait status. A run that stays silent for half a minute without
+  // ending hangs: it fails the test and is killed.
   int Finish() {
     while (ReadSome()) {
     }
     int status = 0;
-    waitpid(pid_, &status, 0);
+    pid_t ended = 0;
+    for (int i = 0; i < 300 && ended == 0; ++i) {
+      ended = waitpid(pid_, &status, WNOHANG);
+      if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (ended == 0) {
+      ADD_FAILURE() << "the run hangs; its output: " << output_;
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+    }
     finished_ = true;
     return status;
   }
@@ -139,6 +149,8 @@ class PtyRun {
     size_t freed = 0;
     char buffer[256];
     while (freed < room) {
+      pollfd p{master_, POLLIN, 0};
+      if (poll(&p, 1, 30000) <= 0) break;
       const ssize_t n = read(master_, buffer, std::min(sizeof buffer, room - freed));
       if (n <= 0) break;
       freed += static_cast<size_t>(n);
