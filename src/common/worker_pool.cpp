@@ -1,12 +1,25 @@
 #include "common/worker_pool.h"
 
+#include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 
 namespace kdl {
 
 WorkerPool::WorkerPool(int threads) {
   if (threads < 1) threads = 1;
   workers_.reserve(static_cast<size_t>(threads));
+  // The workers start with every signal a person or another process sends blocked, so that Ctrl-C and
+  // SIGTERM reach the thread that waits for an answer or serves the mount and wake it there. Faults stay
+  // open: they belong to the thread that causes them.
+  sigset_t quiet;
+  sigfillset(&quiet);
+  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&quiet, fault);
+  struct BlockedHere {
+    sigset_t before;
+    explicit BlockedHere(const sigset_t& set) { pthread_sigmask(SIG_BLOCK, &set, &before); }
+    ~BlockedHere() { pthread_sigmask(SIG_SETMASK, &before, nullptr); }
+  } blocked(quiet);
   for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Run(); });
 }
 
