@@ -1,6 +1,7 @@
 #include "image/export.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
@@ -8,6 +9,7 @@
 #include <system_error>
 
 #include "common/file.h"
+#include "common/temp_files.h"
 #include "image/drive_messages.h"
 #include "image/output_file.h"
 #include "image/restore.h"
@@ -20,25 +22,38 @@ using namespace drive_text;
 
 constexpr const char* kCannotHold = "%s 形式には %s のディスクを書けません";
 
-// Where the raw disk waits while the container is made: a private folder, removed on every exit path.
+// Where the raw disk waits while the container is made: a private folder, removed on every exit path. The
+// disk file in it is registered as a temporary file, so a signal removes it too, and the folder a killed run
+// leaves is removed the next time one is made.
 class ScratchFolder {
  public:
   ScratchFolder() {
     std::error_code ec;
-    std::string pattern = (std::filesystem::temp_directory_path(ec) / "kdl-export-XXXXXX").string();
-    if (!ec && ::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    const std::filesystem::path parent = std::filesystem::temp_directory_path(ec);
+    if (ec) return;
+    RemoveStaleTemporaryFolders(parent.string(), kPrefix);
+    std::string pattern = (parent / (std::string(kPrefix) + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~ScratchFolder() {
+    if (slot_ >= 0) UnregisterTemporaryFile(slot_);
     std::error_code ec;
     if (!path_.empty()) std::filesystem::remove_all(path_, ec);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
   bool ok() const { return !path_.empty(); }
-  std::string File(const char* name) const { return (std::filesystem::path(path_) / name).string(); }
+  // The path of the folder's one file, registered for removal by a signal.
+  std::string File(const char* name) {
+    std::string file = (std::filesystem::path(path_) / name).string();
+    if (slot_ < 0) slot_ = RegisterTemporaryFile(file);
+    return file;
+  }
 
  private:
+  static constexpr const char* kPrefix = "kdl-export";
   std::string path_;
+  int slot_ = -1;
 };
 
 // The image's label lines and volume label, where the container has room for text.
@@ -58,12 +73,11 @@ ContainerText TextOf(const KdlHeader& header) {
 }  // namespace
 
 int64_t WriteImageAs(ImageState& state, const std::string& imagePath, const std::string& outputPath,
-                     ContainerFormat format) {
-  if (format == ContainerFormat::kRaw) return WriteRawImage(state, imagePath, outputPath);
-  if (state.OpenImage(imagePath) < 0) {
-    state.ShowImageError(kCannotOpen);
-    return -1;
-  }
+                     ContainerFormat format, std::vector<int32_t>* filledUnits) {
+  if (format == ContainerFormat::kRaw) return WriteRawImage(state, imagePath, outputPath, filledUnits);
+  // The image first: an image that cannot be read leaves no trace of an output, and its open has already
+  // said why it failed.
+  if (state.OpenImage(imagePath) < 0) return -1;
   const int32_t type = state.header.mediaType;
   const ContainerText text = TextOf(state.header);
   state.CloseImage();
@@ -73,14 +87,23 @@ int64_t WriteImageAs(ImageState& state, const std::string& imagePath, const std:
     state.ShowImageError(Format(kCannotHold, std::string(ContainerFormatName(format)).c_str(), name.c_str()));
     return -1;
   }
+  const bool protectedTarget =
+      outputPath != kStandardOutputName && ExamineTarget(outputPath) == TargetKind::kWriteProtected;
+  if (protectedTarget && !ConfirmReplace(state.work().prompter, kCaptionRawOutput, outputPath, {})) return -1;
   ReplacingFile out;
+  if (!out.Create(outputPath)) {
+    state.ShowImageError(ExamineTarget(outputPath) == TargetKind::kNotAFile
+                             ? Format(kNotARegularFile, outputPath.c_str())
+                             : std::string(kCannotCreate));
+    return -1;
+  }
   ScratchFolder scratch;
-  if (!scratch.ok() || !out.Create(outputPath)) {
+  if (!scratch.ok()) {
     state.ShowImageError(kCannotCreate);
     return -1;
   }
   const std::string rawPath = scratch.File("disk.img");
-  if (WriteRawImage(state, imagePath, rawPath) < 0) return -1;
+  if (WriteRawImage(state, imagePath, rawPath, filledUnits) < 0) return -1;
   kdl::File raw;
   const int64_t size = raw.Open(rawPath, File::Mode::kRead) ? raw.Size() : -1;
   std::vector<uint8_t> disk(static_cast<size_t>(std::max<int64_t>(size, 0)));

@@ -4,16 +4,20 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "drive/formats/container.h"
 #include "image/image.h"
 
 namespace kdl {
 
-// Writes every track unit of the image at `imagePath`, fully restored, into `outputPath` in `format`. The
-// output is replaced only when complete. A format that cannot describe the image's media type is refused
-// before anything is read. The length written, or -1 after telling the user why.
+// Writes every track unit of the image at `imagePath`, fully restored, into `outputPath` ("-": standard
+// output) in `format`. The image is opened first, so a missing image creates nothing; a format that cannot
+// describe the image's media type is refused before the output is touched. The output is replaced only when
+// complete; a write-protected one only on a person's Yes, and one that is not a regular file never. A unit
+// that cannot be read is written as the media fill byte, named, and given in `filledUnits` (see
+// WriteRawImage). The length written, or -1 after telling the user why.
 int64_t WriteImageAs(ImageState& state, const std::string& imagePath, const std::string& outputPath,
-                     ContainerFormat format);
+                     ContainerFormat format, std::vector<int32_t>* filledUnits = nullptr);
 
 }  // namespace kdl

@@ -129,7 +129,9 @@ bool ClassifySources(Session& s, const std::vector<std::string>& operands, std::
     Source source;
     source.operand = operand;
     struct stat st {};
-    if (IsDriveLetter(operand) || (::stat(operand.c_str(), &st) == 0 && S_ISBLK(st.st_mode))) {
+    // A disk image of another tool's format is read as a drive, like a floppy.
+    if (IsDriveLetter(operand) || (::stat(operand.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) ||
+        kdl::IsForeignContainerFile(operand)) {
       source.kind = Source::kDrive;
       source.drive = ResolveDrive(s, operand);
       if (!source.drive) return false;
@@ -401,8 +403,10 @@ ArchiveCommands AddArchiveCommands(CLI::App& app) {
   c.add = app.add_subcommand("add", "Create an archive or append images to it, each as the next DISKn");
   c.add->add_option("ARCHIVE", a.add.archive, "Archive (.KDZ is added when the name has no extension)")
       ->required();
-  c.add->add_option("SOURCE", a.add.sources,
-                    "Drive (A:, a block device), .KDL image file, or raw sector image file; in this order");
+  c.add->add_option(
+      "SOURCE", a.add.sources,
+      "Drive (A:, a block device, a D88/FDI/IMD/gzip disk image read as a drive), .KDL image file, "
+      "or raw sector image file; in this order");
   c.add->add_option("-l,--label", a.add.labels,
                     "Label line of a new archive (up to twice, 40 bytes in Shift-JIS)");
   c.add->add_flag("--new", a.add.fresh, "Create the archive anew, replacing any file of that name");

@@ -1,0 +1,176 @@
+// Other tools' disk images through `kdl`, checked against disks built by mkfs.fat and mtools and against the
+// independent container script (tests/fixtures/disk_containers.py).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "support/test_support.h"
+
+namespace {
+
+using kdltest::ReadFile;
+using kdltest::RunCommand;
+using kdltest::ShellQuote;
+
+std::string Kdl() { return std::string(KDL_BINARY); }
+std::string Oracle() {
+  return "python3 " + ShellQuote(std::string(KDL_SOURCE_DIR) + "/tests/fixtures/disk_containers.py");
+}
+std::string Q(const std::filesystem::path& p) { return ShellQuote(p.string()); }
+
+struct Format {
+  const char* name;  // the oracle's name, and the extension `kdl raw` takes it from
+  bool (*holds)(int type);
+};
+
+const Format kFormats[] = {
+    {"d88", [](int) { return true; }}, {"fdi", [](int type) { return type != 6; }},
+    {"imd", [](int) { return true; }}, {"hdm", [](int type) { return type == 0; }},
+    {"gz", [](int) { return true; }},
+};
+
+// For every fixture disk: our container of each format passes the independent check and `kdl create` gives
+// the disk back byte for byte; a container from the independent writer does too, and lists as the disk does.
+TEST(ContainersCli, EveryFormatCarriesEveryFixtureDiskThroughKdl) {
+  kdltest::TempDir dir;
+  const auto made =
+      RunCommand("bash " + ShellQuote(std::string(KDL_SOURCE_DIR) + "/tests/fixtures/make_floppies.sh") +
+                     " " + Q(dir.path()),
+                 true);
+  ASSERT_EQ(made.status, 0) << made.output;
+  auto raw = [&](int type) { return dir / ("type" + std::to_string(type) + ".img"); };
+  auto ours = [&](int type, const Format& f) { return dir / ("ours" + std::to_string(type) + "." + f.name); };
+  auto theirs = [&](int type, const Format& f) {
+    return dir / ("theirs" + std::to_string(type) + "." + f.name);
+  };
+  // One container of the independent writer per disk, the format changing from disk to disk.
+  auto independent = [](int type) -> const Format& { return kFormats[type % 2 == 0 ? (type / 2) % 3 : 4]; };
+
+  // Ours, in every format that holds the disk (the extension chooses the format; --format does for any name).
+  std::string jobs;
+  for (int type = 0; type < 8; ++type) {
+    for (const Format& f : kFormats) {
+      SCOPED_TRACE("type " + std::to_string(type) + " " + f.name);
+      const std::string target = type % 2 == 0 ? Q(ours(type, f)) : Q(dir / "out") + " --format " + f.name;
+      const auto r = RunCommand(Kdl() + " raw " + Q(raw(type)) + " " + target, true);
+      if (!f.holds(type)) {
+        EXPECT_EQ(r.status, 1) << r.output;
+        EXPECT_NE(r.output.find("形式には"), std::string::npos) << r.output;
+        continue;
+      }
+      ASSERT_EQ(r.status, 0) << r.output;
+      if (type % 2 != 0) std::filesystem::rename(dir / "out", ours(type, f));
+      jobs += std::string("check ") + f.name + " " + ours(type, f).string() + " " + raw(type).string() + "\n";
+    }
+    const Format& f = independent(type);
+    jobs += std::string("write ") + f.name + " " + raw(type).string() + " " + theirs(type, f).string() +
+            " --interleave\n";
+  }
+  // The independent script checks ours and writes its own, in one run.
+  kdltest::WriteFile(dir / "jobs", std::vector<uint8_t>(jobs.begin(), jobs.end()));
+  const auto checked = RunCommand(Oracle() + " batch " + Q(dir / "jobs"), true);
+  EXPECT_EQ(checked.status, 0) << checked.output;
+
+  for (int type = 0; type < 8; ++type) {
+    const std::vector<uint8_t> disk = ReadFile(raw(type));
+    std::vector<std::filesystem::path> containers;
+    for (const Format& f : kFormats) {
+      if (f.holds(type)) containers.push_back(ours(type, f));
+    }
+    containers.push_back(theirs(type, independent(type)));
+    for (const std::filesystem::path& container : containers) {
+      SCOPED_TRACE(container.filename().string());
+      std::filesystem::remove(dir / "back.img");
+      const auto r = RunCommand(Kdl() + " create " + Q(container) + " " + Q(dir / "back.img"), true);
+      ASSERT_EQ(r.status, 0) << r.output;
+      EXPECT_TRUE(ReadFile(dir / "back.img") == disk);
+    }
+    const auto listed = RunCommand(Kdl() + " ls -R " + Q(containers.back()));
+    const auto expected = RunCommand(Kdl() + " ls -R " + Q(raw(type)));
+    EXPECT_EQ(listed.status, 0);
+    EXPECT_EQ(listed.output, expected.output);
+  }
+}
+
+class DamagedContainer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A 1.44 MB disk made by mkfs.fat, README in the first data cluster (sector 33: C0 H1 R16).
+    disk_ = dir_ / "disk.img";
+    ASSERT_EQ(RunCommand("mkfs.fat -C -F 12 -f 2 -r 224 -R 1 -s 1 -S 512 -g 2/18 -M 0xF0 " + Q(disk_) +
+                         " 1440 >/dev/null && MTOOLS_SKIP_CHECK=1 mcopy -i " + Q(disk_) + " " +
+                         ShellQuote(std::string(KDL_SOURCE_DIR) + "/README.md") + " ::/README.TXT")
+                  .status,
+              0);
+    damaged_ = dir_ / "damaged.d88";
+    const auto r =
+        RunCommand(Oracle() + " write d88 " + Q(disk_) + " " + Q(damaged_) + " --crc 0:1:16", true);
+    ASSERT_EQ(r.status, 0) << r.output;
+  }
+  kdltest::TempDir dir_;
+  std::filesystem::path disk_, damaged_;
+};
+
+TEST_F(DamagedContainer, IsReportedByTestAndTheUserDecidesWhenReadingIt) {
+  auto r = RunCommand(Kdl() + " test " + Q(damaged_), true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("TRK: 0  損傷したセクタがあります\nC 0 H1 R16  CRC エラー"), std::string::npos)
+      << r.output;
+
+  // Answered No: nothing is made. Answered Yes: the sector is ignored and holds the fill byte.
+  r = RunCommand(Kdl() + " --no create " + Q(damaged_) + " " + Q(dir_ / "no.KDL"), true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "no.KDL"));
+  r = RunCommand(Kdl() + " --yes create " + Q(damaged_) + " " + Q(dir_ / "yes.img"), true);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(
+      r.output.find("damaged.d88 : D88 形式のイメージに損傷があります（読めないセクタ 1 個）\nC 0 H1 R16"),
+      std::string::npos)
+      << r.output;
+  std::vector<uint8_t> expected = ReadFile(disk_);
+  std::fill(expected.begin() + 33 * 512, expected.begin() + 34 * 512, 0xF6);
+  EXPECT_TRUE(ReadFile(dir_ / "yes.img") == expected);
+
+  // A damaged container added to an archive is read the same way.
+  r = RunCommand(Kdl() + " --yes add " + Q(dir_ / "A.KDZ") + " " + Q(damaged_), true);
+  EXPECT_EQ(r.status, 0) << r.output;
+  r = RunCommand(Kdl() + " raw " + Q(dir_ / "A.KDZ") + ":1 " + Q(dir_ / "fromzip.img"), true);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(
+      std::equal(expected.begin(), expected.begin() + 34 * 512, ReadFile(dir_ / "fromzip.img").begin()));
+}
+
+TEST_F(DamagedContainer, RefusalsSayWhy) {
+  // A cut gzip stream, a container as a restore target, a format without the disk's geometry, a bad name.
+  const std::vector<uint8_t> gz = [&] {
+    RunCommand(Oracle() + " write gz " + Q(disk_) + " " + Q(dir_ / "whole.gz"));
+    std::vector<uint8_t> b = ReadFile(dir_ / "whole.gz");
+    b.resize(b.size() / 2);
+    return b;
+  }();
+  kdltest::WriteFile(dir_ / "cut.img.gz", gz);
+  auto r = RunCommand(Kdl() + " create " + Q(dir_ / "cut.img.gz") + " " + Q(dir_ / "x.img"), true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("gzip のデータが途中で切れています"), std::string::npos) << r.output;
+  r = RunCommand(Kdl() + " ls " + Q(dir_ / "cut.img.gz"), true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("途中で切れています"), std::string::npos) << r.output;
+
+  ASSERT_EQ(RunCommand(Kdl() + " create " + Q(disk_) + " " + Q(dir_ / "D.KDL") + " 2>/dev/null").status, 0);
+  const std::vector<uint8_t> before = ReadFile(damaged_);
+  r = RunCommand(Kdl() + " --yes restore " + Q(dir_ / "D.KDL") + " " + Q(damaged_), true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("never written"), std::string::npos) << r.output;
+  EXPECT_TRUE(ReadFile(damaged_) == before);
+
+  r = RunCommand(Kdl() + " raw " + Q(dir_ / "D.KDL") + " " + Q(dir_ / "x.hdm"), true);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("HDM 形式には 2HC(1.44M) のディスクを書けません"), std::string::npos) << r.output;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.hdm"));
+  EXPECT_EQ(
+      RunCommand(Kdl() + " raw " + Q(dir_ / "D.KDL") + " " + Q(dir_ / "y") + " --format zip 2>/dev/null")
+          .status,
+      2);
+}
+
+}  // namespace
