@@ -13,6 +13,7 @@
 // per entry; that is recognised by sectors of head 0 stored in odd entries.
 #include <algorithm>
 
+#include "common/sjis.h"
 #include "common/text_format.h"
 #include "drive/formats/sector_map.h"
 #include "drive/media.h"
@@ -70,19 +71,6 @@ uint8_t MediaByteOf(int32_t type) {
     default:  // 1.25M, 1.21M, 1.44M, DMF, and the 8-inch disk at the same data rate
       return kMedia2HD;
   }
-}
-
-// The name field: at most 16 bytes, never ending inside a Shift-JIS double-byte character.
-std::string NameField(const std::string& name) {
-  std::string out;
-  for (size_t i = 0; i < name.size();) {
-    const auto b = static_cast<uint8_t>(name[i]);
-    const size_t width = ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) ? 2 : 1;
-    if (out.size() + width > kNameLength || i + width > name.size()) break;
-    out.append(name, i, width);
-    i += width;
-  }
-  return out;
 }
 
 }  // namespace
@@ -189,7 +177,7 @@ std::vector<uint8_t> EncodeD88(int32_t type, ByteView disk, const ContainerText&
   if (disk.size() != sectors * size || l.cylinders * 2 > kTracks) return {};
   std::vector<uint8_t> out(kHeaderSize + sectors * (kSectorHeaderSize + size), 0);
   ByteSpan o(out.data(), out.size());
-  const std::string name = NameField(text.name);
+  const std::string_view name = CutSjisText(text.name, kNameLength);
   o.PutText(0, kNameLength, name, 0);
   o.PutU8(kMedia, MediaByteOf(type));
   o.PutU32(kDiskSize, static_cast<uint32_t>(out.size()));
