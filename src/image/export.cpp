@@ -9,7 +9,9 @@
 #include <system_error>
 
 #include "common/file.h"
+#include "common/sjis.h"
 #include "common/temp_files.h"
+#include "drive/host_drive.h"
 #include "image/drive_messages.h"
 #include "image/output_file.h"
 #include "image/restore.h"
@@ -127,6 +129,24 @@ int64_t WriteImageAs(ImageState& state, const std::string& imagePath, const std:
     return -1;
   }
   return static_cast<int64_t>(bytes.size());
+}
+
+LabelTexts ContainerLabels(const ContainerDisk& disk) {
+  LabelTexts labels;
+  for (size_t i = 0; i < disk.comment.size() && i < labels.size(); ++i) {
+    std::string line(CutSjisText(disk.comment[i], kLabelLineLength));
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return static_cast<uint8_t>(c) < 0x20 || c == 0x7F; }, ' ');
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    labels[i] = std::move(line);
+  }
+  return labels;
+}
+
+LabelTexts ContainerFileLabels(const std::string& path) {
+  if (!IsForeignContainerFile(path)) return {};
+  const ContainerRead read = ReadContainerFile(path);
+  return read.disk ? ContainerLabels(*read.disk) : LabelTexts{};
 }
 
 }  // namespace kdl

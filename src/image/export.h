@@ -8,6 +8,7 @@
 
 #include "drive/formats/container.h"
 #include "image/image.h"
+#include "image/listing.h"
 
 namespace kdl {
 
@@ -19,5 +20,11 @@ namespace kdl {
 // WriteRawImage). The length written, or -1 after telling the user why.
 int64_t WriteImageAs(ImageState& state, const std::string& imagePath, const std::string& outputPath,
                      ContainerFormat format, std::vector<int32_t>* filledUnits = nullptr);
+
+// The label lines a disk image of another tool carries: its D88 disk name or the lines of its ImageDisk
+// comment, each cut to a label line's length (control characters become blanks); the rest empty.
+LabelTexts ContainerLabels(const ContainerDisk& disk);
+// The same for a file; all empty when it is no disk image of another tool, or one without a disk in it.
+LabelTexts ContainerFileLabels(const std::string& path);
 
 }  // namespace kdl

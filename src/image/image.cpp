@@ -7,6 +7,7 @@
 
 #include "codec/crc.h"
 #include "common/text_format.h"
+#include "image/export.h"
 #include "image/track_encode.h"
 
 namespace kdl {
@@ -186,9 +187,10 @@ int32_t ImageState::OpenContainer(const std::string& path) {
   header = MakeKdlHeader(static_cast<int16_t>(type));
   for (std::string& line : header.labels) line.assign(kLabelLineLength, '\0');
   // The text the container carries (a D88 disk name, an ImageDisk comment) shows as its label lines.
-  for (size_t i = 0; i < container_->comment.size() && i < header.labels.size(); ++i)
-    header.SetLabelText(static_cast<int>(i),
-                        std::string_view(container_->comment[i]).substr(0, kLabelLineLength));
+  const LabelTexts labels = ContainerLabels(*container_);
+  for (size_t i = 0; i < labels.size(); ++i) {
+    if (!labels[i].empty()) header.SetLabelText(static_cast<int>(i), labels[i]);
+  }
   const MediaGeometry& g = header.geometry;
   TakeVolumeLabelFromRoot(ByteView(container_->bytes.data(), static_cast<size_t>(g.trackSize)), header, true);
   work_.baseOffset = 0;

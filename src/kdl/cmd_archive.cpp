@@ -14,6 +14,7 @@
 #include "drive/drive_settings.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/export.h"
 #include "image/output_file.h"
 #include "image/restore.h"
 #include "kdl/commands_archive.h"
@@ -170,7 +171,9 @@ class SourceAdder : public kdl::ImageAdder {
       std::string typeLabel;
       int32_t verified = kdl::kNotVerified;
       source.drive->layer.ClearIgnoredSectors();
-      length = kdl::CreateImage(image, source.drive->layer, name, source.drive->number, noLabels, typeLabel,
+      // A disk image of another tool gives the image its name or comment as label lines.
+      const kdl::LabelTexts labels = kdl::ContainerFileLabels(source.operand);
+      length = kdl::CreateImage(image, source.drive->layer, name, source.drive->number, labels, typeLabel,
                                 &verified);
       if (verified != kdl::kNotVerified && verified != 0) verifyFailed = true;
       if (ReportIgnoredSectors(source.drive->layer, kExitOk) != kExitOk) verifyFailed = true;

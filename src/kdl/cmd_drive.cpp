@@ -105,6 +105,8 @@ int CmdCreate(Session& s, const std::string& drive, const std::string& target, c
   std::array<std::string, kdl::kLabelLineCount> labels;
   for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kLabelBytes);
   if (!CheckOutputOperand(target)) return kExitFailed;
+  // Without -l, a disk image of another tool gives its name or comment as the label lines.
+  if (o.labels.empty()) labels = kdl::ContainerFileLabels(drive);
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, o.sectorRetry);
   if (!d) return kExitFailed;
   StopCooperatively();
@@ -198,7 +200,11 @@ DriveCommands AddDriveCommands(CLI::App& app) {
                    "Image to write: .KDL (any case) for an image, else a raw sector image; - writes the raw "
                    "image to standard output")
       ->required();
-  c.create->add_option("-l,--label", a.create.labels, "Label line (up to four times, 40 bytes in Shift-JIS)")
+  c.create
+      ->add_option(
+          "-l,--label", a.create.labels,
+          "Label line (up to four times, 40 bytes in Shift-JIS); without it, a D88 or ImageDisk image's "
+          "name or comment")
       ->expected(0, 4);
   c.create->add_flag("--no-compress", a.create.noCompress, "Store the track units uncompressed");
   c.create->add_flag("--keep-unused", a.create.keepUnused,

@@ -384,9 +384,12 @@ class ImageDialogTest : public QObject {
   }
 
   // Other tools' disk images: raw output writes the format its name asks for, a new image reads one as the
-  // drive (offered when it was selected in the main window), and inside an archive one is a disk to read.
+  // drive (offered when it was selected in the main window), and inside an archive one is a disk to read;
+  // either way its name is offered as the first label line.
   void otherToolsImagesAreSourcesAndOutputs() {
-    QVERIFY(WriteBytes(Path("src.KDL"), kdlwtest::KdlOf(disk_)));
+    // A first label line that fills the D88 name field: it goes out as the name and comes back as the label.
+    const QString name = QStringLiteral("ゲーム　ディスク");
+    QVERIFY(WriteBytes(Path("src.KDL"), kdlwtest::KdlOf(disk_, {name.toStdString()})));
     Bench b(dir_.path());
     b.Work().rawImagePath = Path("out.d88").toStdString();
     QVERIFY(b.Open(kdl::kModeRawOutput, kdl::kOpenFirst | kdl::kCloseAfter, Path("src.KDL")));
@@ -411,15 +414,19 @@ class ImageDialogTest : public QObject {
     c.context.work.createSource = Path("out.d88");
     QVERIFY(c.Open(kdl::kModeCreate, 6));
     QCOMPARE(c.form.findChild<QComboBox*>("cbDrive")->currentText(), Path("out.d88"));
+    QCOMPARE(c.Edit("eLabel1")->text(), name);
     c.Edit("eFname")->setText("FROMD88");
     c.form.btnGoClick();
     QCOMPARE(c.Work().dialogResult, static_cast<int32_t>(QFileInfo(Path("FROMD88.KDL")).size()));
-    QVERIFY(ReadImage(Path("FROMD88.KDL"), Path("check.img")).raw == disk_);
+    const ImageContents made = ReadImage(Path("FROMD88.KDL"), Path("check.img"));
+    QVERIFY(made.raw == disk_);
+    QCOMPARE(made.labels[0], Sjis("ゲーム　ディスク"));
     // Offered once: the next new image reads the drive the box named before.
     const QString before = Bench(dir_.path()).form.findChild<QComboBox*>("cbDrive")->currentText();
     c.context.work.createSource.clear();
     QVERIFY(c.Open(kdl::kModeCreate, 6));
     QCOMPARE(c.form.findChild<QComboBox*>("cbDrive")->currentText(), before);
+    QVERIFY(c.Edit("eLabel1")->text().isEmpty());
 
     Bench d(dir_.path());
     QVERIFY(d.Open(kdl::kModeCreate, kdl::kOpenFirst | kdl::kCloseAfter, "DISK4"));
@@ -429,6 +436,7 @@ class ImageDialogTest : public QObject {
     QCOMPARE(d.Edit("eFname")->text(), Path("out.d88"));
     QVERIFY(!d.Work().rawSource);
     QVERIFY(!d.Edit("eLabel1")->isReadOnly());
+    QCOMPARE(d.Edit("eLabel1")->text(), name);
     QVERIFY(d.Check("cbPack")->isEnabled());
     QVERIFY(!d.form.findChild<QComboBox*>("cbDrive")->isEnabled());
   }

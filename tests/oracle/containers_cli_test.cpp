@@ -30,7 +30,8 @@ const Format kFormats[] = {
 };
 
 // For every fixture disk: our container of each format passes the independent check and `kdl create` gives
-// the disk back byte for byte; a container from the independent writer does too, and lists as the disk does.
+// the disk back byte for byte; a container from the independent writer does too, lists as the disk does,
+// and its name or comment becomes the label.
 TEST(ContainersCli, EveryFormatCarriesEveryFixtureDiskThroughKdl) {
   kdltest::TempDir dir;
   const auto made =
@@ -85,6 +86,18 @@ TEST(ContainersCli, EveryFormatCarriesEveryFixtureDiskThroughKdl) {
       ASSERT_EQ(r.status, 0) << r.output;
       EXPECT_TRUE(ReadFile(dir / "back.img") == disk);
     }
+    // The independent writer's disk name (D88) or comment (ImageDisk) becomes the image's first label line.
+    const std::string independentName = independent(type).name;
+    const std::string carried = independentName == "d88"   ? "ORACLE"
+                                : independentName == "imd" ? "written by the test oracle"
+                                                           : "";
+    if (!carried.empty()) {
+      std::filesystem::remove(dir / "named.KDL");
+      const auto r = RunCommand(Kdl() + " create " + Q(containers.back()) + " " + Q(dir / "named.KDL"), true);
+      ASSERT_EQ(r.status, 0) << r.output;
+      const auto labels = RunCommand(Kdl() + " labels " + Q(dir / "named.KDL"));
+      EXPECT_NE(labels.output.find("\n" + carried + "\n"), std::string::npos) << labels.output;
+    }
     const auto listed = RunCommand(Kdl() + " ls -R " + Q(containers.back()));
     const auto expected = RunCommand(Kdl() + " ls -R " + Q(raw(type)));
     EXPECT_EQ(listed.status, 0);
@@ -134,6 +147,8 @@ TEST_F(DamagedContainer, IsReportedByTestAndTheUserDecidesWhenReadingIt) {
   // A damaged container added to an archive is read the same way.
   r = RunCommand(Kdl() + " --yes add " + Q(dir_ / "A.KDZ") + " " + Q(damaged_), true);
   EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(RunCommand(Kdl() + " labels " + Q(dir_ / "A.KDZ") + ":1").output.find("\nORACLE\n"),
+            std::string::npos);
   r = RunCommand(Kdl() + " raw " + Q(dir_ / "A.KDZ") + ":1 " + Q(dir_ / "fromzip.img"), true);
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(

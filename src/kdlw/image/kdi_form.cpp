@@ -217,6 +217,7 @@ bool TKDIForm::Prepare() {
         if (!context_.work.createSource.isEmpty()) {
           driveBeforeSource_ = cbDrive_->currentText();
           cbDrive_->setCurrentText(context_.work.createSource);
+          SetLabelEdits(kdl::ContainerFileLabels(ToUtf8(context_.work.createSource)), false);
         }
       } else {
         sourceMode_ = kSourceGiven;
@@ -321,7 +322,8 @@ void TKDIForm::btnRefClick() {
   if (!source.open(QIODevice::ReadOnly)) return;
   // Another tool's disk image is read like a disk in a drive, with the options of a disk.
   if (kdl::IsForeignContainerFile(ToUtf8(file))) {
-    SetLabelEdits({}, false);
+    // Its name or comment is offered as the label lines.
+    SetLabelEdits(kdl::ContainerFileLabels(ToUtf8(file)), false);
     sourceFile_ = file;
     sourceMode_ = kSourceFile;
     sourceIsDisk_ = true;
