@@ -98,9 +98,6 @@ bool HasKdlExtension(const std::string& path);
 // A header for a disk of `mediaType` with the table's geometry and blank labels.
 KdlHeader MakeKdlHeader(int16_t mediaType);
 
-// True when `path` ends in ".KDL" in any letter case.
-bool HasKdlExtension(const std::string& path);
-
 // Reads a header; empty when fewer than 256 bytes are given or the magic is wrong (the version is not
 // checked).
 std::optional<KdlHeader> ParseKdlHeader(ByteView bytes);
