@@ -156,7 +156,8 @@ TEST_F(DamagedContainer, IsReportedByTestAndTheUserDecidesWhenReadingIt) {
 }
 
 TEST_F(DamagedContainer, RefusalsSayWhy) {
-  // A cut gzip stream, a container as a restore target, a format without the disk's geometry, a bad name.
+  // A cut gzip stream, a container as a restore target or changed in place, a format without the disk's
+  // geometry, a bad name.
   const std::vector<uint8_t> gz = [&] {
     RunCommand(Oracle() + " write gz " + Q(disk_) + " " + Q(dir_ / "whole.gz"));
     std::vector<uint8_t> b = ReadFile(dir_ / "whole.gz");
@@ -176,6 +177,14 @@ TEST_F(DamagedContainer, RefusalsSayWhy) {
   r = RunCommand(Kdl() + " --yes restore " + Q(dir_ / "D.KDL") + " " + Q(damaged_), true);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("never written"), std::string::npos) << r.output;
+  // Nor is it changed in place: it would be written back as a raw disk, without its format.
+  for (const std::string& change : {" put " + Q(damaged_) + " " + Q(disk_), " mkdir " + Q(damaged_) + " /NEW",
+                                    " vol " + Q(damaged_) + " NEW"}) {
+    r = RunCommand(Kdl() + change, true);
+    EXPECT_EQ(r.status, 1) << change;
+    EXPECT_NE(r.output.find("他のツールの形式のディスクイメージで、読み込み専用です"), std::string::npos)
+        << r.output;
+  }
   EXPECT_TRUE(ReadFile(damaged_) == before);
 
   r = RunCommand(Kdl() + " raw " + Q(dir_ / "D.KDL") + " " + Q(dir_ / "x.hdm"), true);
