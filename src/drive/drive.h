@@ -113,7 +113,7 @@ class DriveLayer {
   std::unique_ptr<SectorDevice> device_;
   std::string openFailure_;
   std::vector<int32_t> ignored_;
-  bool detecting_ = false;       // the boot sector is read for the media type: an ignored sector is no data lost
+  bool detecting_ = false;  // the boot sector is read for the media type: an ignored sector is no data lost
   bool damageReported_ = false;  // the device's damage report has been shown once
 };
 

@@ -34,7 +34,8 @@ class ScratchFolder {
     const std::filesystem::path parent = std::filesystem::temp_directory_path(ec);
     if (ec) return;
     RemoveStaleTemporaryFolders(parent.string(), kPrefix);
-    std::string pattern = (parent / (std::string(kPrefix) + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+    std::string pattern =
+        (parent / (std::string(kPrefix) + "-" + std::to_string(::getpid()) + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
   }
   ~ScratchFolder() {

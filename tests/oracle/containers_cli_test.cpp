@@ -151,7 +151,8 @@ TEST_F(DamagedContainer, IsReportedByTestAndTheUserDecidesWhenReadingIt) {
   // A damaged container added to an archive is read the same way.
   r = RunCommand(Kdl() + " --yes add " + Q(dir_ / "A.KDZ") + " " + Q(damaged_), true);
   EXPECT_EQ(r.status, 1) << r.output;
-  EXPECT_NE(r.output.find("ignored, left filled with the media fill byte: 33"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("ignored, left filled with the media fill byte: 33"), std::string::npos)
+      << r.output;
   EXPECT_NE(RunCommand(Kdl() + " labels " + Q(dir_ / "A.KDZ") + ":1").output.find("\nORACLE\n"),
             std::string::npos);
   r = RunCommand(Kdl() + " raw " + Q(dir_ / "A.KDZ") + ":1 " + Q(dir_ / "fromzip.img"), true);
