@@ -161,6 +161,61 @@ TEST_F(DamagedContainer, IsReportedByTestAndTheUserDecidesWhenReadingIt) {
       std::equal(expected.begin(), expected.begin() + 34 * 512, ReadFile(dir_ / "fromzip.img").begin()));
 }
 
+// A damaged image written out in any format is kept with its unreadable unit as the fill byte, and the
+// command fails; a target that is no regular file is refused in every format, and standard output takes any
+// of them.
+TEST_F(DamagedContainer, OutputInEveryFormatFillsWhatCannotBeReadAndRefusesSpecialTargets) {
+  const std::filesystem::path good = dir_ / "G.KDL";
+  ASSERT_EQ(
+      RunCommand(Kdl() + " create --no-compress --keep-unused " + Q(disk_) + " " + Q(good) + " 2>/dev/null")
+          .status,
+      0);
+  // One byte of unit 1 flipped: its CRC no longer matches.
+  std::vector<uint8_t> image = ReadFile(good);
+  const size_t unit1 = static_cast<size_t>(image[272]) | static_cast<size_t>(image[273]) << 8 |
+                       static_cast<size_t>(image[274]) << 16 | static_cast<size_t>(image[275]) << 24;
+  ASSERT_LT(unit1 + 7, image.size());
+  image[unit1 + 7] ^= 1;
+  kdltest::WriteFile(dir_ / "D.KDL", image);
+  std::vector<uint8_t> expected = ReadFile(disk_);
+  std::fill_n(expected.begin() + 18432, 18432, uint8_t{0xF6});
+  kdltest::WriteFile(dir_ / "expected.img", expected);
+  ASSERT_EQ(RunCommand("mkfifo " + Q(dir_ / "fifo")).status, 0);
+
+  std::string jobs;
+  for (const char* format : {"raw", "d88", "fdi", "imd", "gz"}) {
+    SCOPED_TRACE(format);
+    const std::filesystem::path out = dir_ / (std::string("out.") + format);
+    auto r = RunCommand(Kdl() + " raw " + Q(dir_ / "D.KDL") + " " + Q(out) + " --format " + format, true);
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("イメージの TRK 1 は読めないため F6 で埋めて出力しました"), std::string::npos)
+        << r.output;
+    if (std::string(format) == "raw") {
+      EXPECT_TRUE(ReadFile(out) == expected);
+    } else {
+      jobs +=
+          std::string("check ") + format + " " + out.string() + " " + (dir_ / "expected.img").string() + "\n";
+    }
+    for (const char* special : {"fifo", "/dev/null"}) {
+      const std::string target = std::string(special) == "fifo" ? Q(dir_ / "fifo") : special;
+      r = RunCommand("timeout 60 " + Kdl() + " raw " + Q(good) + " " + target + " --format " + format, true);
+      EXPECT_EQ(r.status, 1) << special << ": " << r.output;
+      EXPECT_NE(r.output.find("only a regular file is written"), std::string::npos) << r.output;
+    }
+    const std::filesystem::path piped = dir_ / (std::string("piped.") + format);
+    r = RunCommand(Kdl() + " raw " + Q(good) + " - --format " + format + " >" + Q(piped) + " 2>/dev/null");
+    EXPECT_EQ(r.status, 0);
+    if (std::string(format) == "raw") {
+      EXPECT_TRUE(ReadFile(piped) == ReadFile(disk_));
+    } else {
+      jobs += std::string("check ") + format + " " + piped.string() + " " + disk_.string() + "\n";
+    }
+  }
+  kdltest::WriteFile(dir_ / "jobs", std::vector<uint8_t>(jobs.begin(), jobs.end()));
+  const auto checked = RunCommand(Oracle() + " batch " + Q(dir_ / "jobs"), true);
+  EXPECT_EQ(checked.status, 0) << checked.output;
+}
+
 TEST_F(DamagedContainer, RefusalsSayWhy) {
   // A cut gzip stream, a container as a restore target or changed in place, a format without the disk's
   // geometry, a bad name.
