@@ -22,7 +22,7 @@ esac
 out=${2:-}
 out=$(realpath -m "${out:-$root/docs/screenshots/$default}")
 
-cmake --build "$build" --target kdlw kdlw_make_samples >/dev/null
+cmake --build "$build" --target kdlw kdlw_make_samples kdl >/dev/null
 stage=$(mktemp -d "${TMPDIR:-/tmp}/kdlw-screenshot.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 export MTOOLS_SKIP_CHECK=1
@@ -43,6 +43,9 @@ mcopy -i "$floppies/SYSTEM.img" "$root/scripts/setup.sh" ::/SETUP.BAT
   "$floppies/SYSTEM.img"
 mv "$samples/SYSTEM.KDL" "$samples/system backup.kdl"
 printf 'not an image\n' > "$samples/BROKEN.KDL"
+# Disk images of other tools' formats, listed beside the images with the type of the disk they hold.
+"$build/src/kdl/kdl" raw "$floppies/SYSTEM.img" "$samples/PC98SYS.d88" >/dev/null 2>&1
+"$build/src/kdl/kdl" raw "$floppies/WORDPRO.img" "$samples/wordpro.img.gz" >/dev/null 2>&1
 find "$samples" -exec touch -d '1998-07-23 12:34:56' {} +
 
 # A copy of the program in a folder of its own keeps its settings there: they name the folder to show.

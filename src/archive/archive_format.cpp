@@ -10,16 +10,6 @@ size_t LabelOffset(int line) { return line == 0 ? kdz_header::kLabel1 : kdz_head
 
 }  // namespace
 
-std::string_view CutSjisText(std::string_view sjis, size_t limit) {
-  size_t end = 0;
-  while (end < sjis.size()) {
-    const size_t step = IsSjisLeadByte(static_cast<uint8_t>(sjis[end])) ? 2 : 1;
-    if (end + step > limit || end + step > sjis.size()) break;
-    end += step;
-  }
-  return sjis.substr(0, end);
-}
-
 std::string ArchiveHeader::LabelText(int line) const {
   std::string text = labels[static_cast<size_t>(line)];
   while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();

@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "common/bytes.h"
+#include "common/sjis.h"
 
 namespace kdl {
 
@@ -61,10 +62,6 @@ struct ArchiveHeader {
   // character that fits, never inside a double-byte character.
   void SetLabelText(int line, std::string_view sjis);
 };
-
-// The longest prefix of Shift-JIS `sjis` of at most `limit` bytes that does not end inside a double-byte
-// character.
-std::string_view CutSjisText(std::string_view sjis, size_t limit);
 
 // A header with the magic, the version, the two label texts and a count of 0.
 ArchiveHeader MakeArchiveHeader(std::string_view label1, std::string_view label2);

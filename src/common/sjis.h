@@ -23,4 +23,16 @@ std::optional<std::u16string> Utf8ToUtf16(std::string_view utf8);
 // True when `b` is a Shift-JIS lead byte (0x81-0x9F, 0xE0-0xFC).
 inline bool IsSjisLeadByte(uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 
+// The longest prefix of Shift-JIS `sjis` of at most `limit` bytes that does not end inside a double-byte
+// character.
+inline std::string_view CutSjisText(std::string_view sjis, size_t limit) {
+  size_t end = 0;
+  while (end < sjis.size()) {
+    const size_t step = IsSjisLeadByte(static_cast<uint8_t>(sjis[end])) ? 2 : 1;
+    if (end + step > limit || end + step > sjis.size()) break;
+    end += step;
+  }
+  return sjis.substr(0, end);
+}
+
 }  // namespace kdl

@@ -40,6 +40,12 @@ int32_t DriveLayer::OpenDrive(int32_t mode, int32_t index) {
     device_ = source_.Open(index, mode == kDriveModeWrite);
     if (!device_) openFailure_ = source_.WhyNotOpen(index);
   }
+  // Damage known before the first read is told once, before anything is read.
+  if (device_ && !damageReported_ && prompter_ != nullptr) {
+    const std::string report = device_->DamageReport();
+    damageReported_ = true;
+    if (!report.empty()) prompter_->Ask(kReadErrorCaption, report, Buttons::kOk, Icon::kExclamation);
+  }
   return device_ ? 0 : 1;
 }
 
@@ -49,7 +55,7 @@ int32_t DriveLayer::ReadDriveSectors(uint8_t* buffer, int32_t first, int32_t cou
   const std::optional<Run> run = RunOf(first, count, sectorSize);
   if (!run) return -1;
   if (device_ && device_->ReadAt(run->offset, buffer, run->length)) return 0;
-  if (readFailure_ == ReadFailure::kFailRun) return -1;
+  if (readFailure_ == ReadFailure::kFailRun && !(device_ && device_->FailsBySector())) return -1;
 
   // One sector at a time: the user decides about each sector that still cannot be read.
   const size_t size = static_cast<size_t>(sectorSize);
@@ -96,9 +102,13 @@ int32_t DriveLayer::DetectMediaType(int32_t driveNumber) {
   OpenDrive(kDriveModeRead, driveNumber - 1);
   int32_t type = -1;
   bool haveBoot = false;
+  if (device_ && device_->KnownMediaType() >= 0) {
+    type = device_->KnownMediaType();
+    haveBoot = true;
+  }
   // A device that must be told some formats gets a silent look first, then each of those formats, before the
   // ordinary read with its failure behaviour.
-  if (device_ && !device_->ProbeTypes().empty()) {
+  if (!haveBoot && device_ && !device_->ProbeTypes().empty()) {
     if (device_->ReadAt(0, boot.data(), boot.size())) {
       haveBoot = true;
       type = MediaTypeFromBootSector(ByteView(boot.data(), boot.size()));

@@ -35,6 +35,15 @@ class SectorDevice {
     (void)type;
     return true;
   }
+  // The media type of the disk when the device knows it without reading the boot sector (an image file of
+  // another tool, whose layout says it); -1 otherwise.
+  virtual int32_t KnownMediaType() const { return -1; }
+  // True when the sectors a read cannot deliver are known one by one (the damaged sectors of an image
+  // file): a failed run is then always read again sector by sector, so that only those sectors are lost
+  // and the user decides about each.
+  virtual bool FailsBySector() const { return false; }
+  // What is known to be wrong with the disk before it is read (UTF-8, for the user); empty when nothing.
+  virtual std::string DamageReport() const { return {}; }
 };
 
 // Opens the device behind a drive index (0 = A:).
@@ -105,6 +114,7 @@ class DriveLayer {
   std::string openFailure_;
   std::vector<int32_t> ignored_;
   bool detecting_ = false;  // the boot sector is read for the media type: an ignored sector is no data lost
+  bool damageReported_ = false;  // the device's damage report has been shown once
 };
 
 }  // namespace kdl

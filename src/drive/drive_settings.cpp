@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "drive/host_drive.h"
+
 namespace kdl {
 namespace {
 
@@ -54,6 +56,11 @@ std::optional<DriveOperand> ResolveDriveOperand(const std::string& operand, cons
   }
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
     error = operand + ": neither a block device nor a regular file";
+    return std::nullopt;
+  }
+  // A disk image of another tool's format acts as a drive only when it holds a disk of a media type.
+  if (const std::optional<std::string> problem = ForeignContainerProblem(operand)) {
+    error = operand + ": " + *problem;
     return std::nullopt;
   }
   return DriveOperand{{operand}, 1};

@@ -33,7 +33,8 @@ struct DriveOperand {
 };
 
 // Resolves "A:" (any letter, any case) through the settings, or takes a block device or a regular file (a raw
-// disk image acting as the drive) by its path. Empty with `error` set when the operand names no usable drive.
+// disk image, or a disk image of another tool's format, acting as the drive) by its path. Empty with `error`
+// set when the operand names no usable drive, or a container that holds no disk of a media type.
 std::optional<DriveOperand> ResolveDriveOperand(const std::string& operand, const DriveSettings& settings,
                                                 std::string& error);
 

@@ -9,6 +9,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include "common/bytes.h"
 #include "common/file.h"
 #include "common/text_format.h"
+#include "drive/formats/container.h"
 #include "drive/media.h"
 
 namespace kdl {
@@ -59,6 +61,52 @@ class FileDevice : public SectorDevice {
   File file_;
   std::vector<uint8_t> scratch_;
 };
+
+// A disk image of another tool's format (D88, FDI, ImageDisk, gzip), read whole when the drive is opened. It
+// is never written: the container's own structure would have to be rebuilt around the new sectors. Reads
+// fail where they touch a damaged sector, which the drive layer then reads around sector by sector.
+class ContainerDevice : public SectorDevice {
+ public:
+  ContainerDevice(ContainerDisk disk, std::string path)
+      : disk_(std::move(disk)),
+        path_(std::move(path)),
+        sectorSize_(MediaGeometryOf(disk_.mediaType).sectorSize) {}
+
+  bool ReadAt(uint64_t offset, uint8_t* data, size_t length) override {
+    if (length == 0 || sectorSize_ <= 0 || !RangeFits(offset, length, disk_.bytes.size())) return false;
+    const auto first = static_cast<int32_t>(offset / static_cast<uint64_t>(sectorSize_));
+    const auto last = static_cast<int32_t>((offset + length - 1) / static_cast<uint64_t>(sectorSize_));
+    const auto damaged = std::lower_bound(disk_.damage.begin(), disk_.damage.end(), first,
+                                          [](const DamagedSector& d, int32_t s) { return d.sector < s; });
+    if (damaged != disk_.damage.end() && damaged->sector <= last) return false;
+    std::memcpy(data, disk_.bytes.data() + offset, length);
+    return true;
+  }
+  bool WriteAt(uint64_t, const uint8_t*, size_t) override { return false; }
+  int32_t KnownMediaType() const override { return disk_.mediaType; }
+  bool FailsBySector() const override { return true; }
+  std::string DamageReport() const override {
+    const std::string details = DescribeDamage(disk_);
+    if (details.empty()) return {};
+    return Format("%s : %s 形式のイメージに損傷があります（読めないセクタ %zu 個）\n%s", path_.c_str(),
+                  std::string(ContainerFormatName(disk_.inner)).c_str(), disk_.damage.size(),
+                  details.c_str());
+  }
+
+ private:
+  ContainerDisk disk_;
+  std::string path_;
+  int32_t sectorSize_;
+};
+
+// Reads a regular file's first bytes to tell a container of another tool from a raw image.
+ContainerFormat ProbeFile(const File& file) {
+  const int64_t size = file.Size();
+  std::array<uint8_t, 4096> head{};
+  const int64_t got = size > 0 ? file.ReadAt(0, head.data(), head.size()) : 0;
+  if (got <= 0) return ContainerFormat::kUnknown;
+  return DetectContainer(ByteView(head.data(), static_cast<size_t>(got)), static_cast<uint64_t>(size));
+}
 
 struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
@@ -212,6 +260,21 @@ std::optional<FloppyParameters> FloppyParametersFor(int32_t type) {
 
 std::span<const int32_t> FloppyProbeTypes() { return kProbeTypes; }
 
+std::optional<std::string> ForeignContainerProblem(const std::string& path) {
+  File file;
+  if (!file.Open(path, File::Mode::kRead) || !IsForeignContainer(ProbeFile(file))) return std::nullopt;
+  const ContainerRead read = ReadContainerFile(path);
+  if (read.disk) return std::nullopt;
+  return read.error;
+}
+
+bool IsForeignContainerFile(const std::string& path) {
+  struct stat st {};
+  File file;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && file.Open(path, File::Mode::kRead) &&
+         IsForeignContainer(ProbeFile(file));
+}
+
 std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWriting) {
   struct stat st {};
   if (path.empty()) {
@@ -227,6 +290,19 @@ std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWr
     }
     File file;
     if (!file.Open(path, forWriting ? File::Mode::kReadWrite : File::Mode::kRead)) return nullptr;
+    if (IsForeignContainer(ProbeFile(file))) {
+      // Another tool's image is never written: to the drive layer it is a write-protected disk.
+      if (forWriting) {
+        errno = EROFS;
+        return nullptr;
+      }
+      ContainerRead read = ReadContainerFile(path);
+      if (!read.disk) {
+        errno = EMEDIUMTYPE;
+        return nullptr;
+      }
+      return std::make_unique<ContainerDevice>(std::move(*read.disk), path);
+    }
     return std::make_unique<FileDevice>(std::move(file));
   }
   if (!S_ISBLK(st.st_mode)) {

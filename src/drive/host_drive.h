@@ -34,9 +34,17 @@ std::optional<FloppyParameters> FloppyParametersFor(int32_t type);
 // The media types a floppy controller's device tries when a disk cannot be read as it is.
 std::span<const int32_t> FloppyProbeTypes();
 
-// Opens what a path names: a regular file (a raw disk image acting as the drive, never changing its length),
-// a floppy controller device or another block device. Null when it is none of these or cannot be opened.
+// Opens what a path names: a regular file (a raw disk image acting as the drive, never changing its length,
+// or a disk image of another tool's format, read only), a floppy controller device or another block device.
+// Null when it is none of these or cannot be opened.
 std::unique_ptr<SectorDevice> OpenHostDevice(const std::string& path, bool forWriting);
+
+// True when `path` is a regular file holding a disk image of another tool's format (D88, FDI, ImageDisk,
+// gzip), which acts as a drive for reading only.
+bool IsForeignContainerFile(const std::string& path);
+// Why such a file cannot act as a drive (UTF-8: what it holds instead of a disk of a media type); empty
+// when it can, or when it is no such file.
+std::optional<std::string> ForeignContainerProblem(const std::string& path);
 
 // Drives by index: entry n is the device path of drive n (0 = A:); an empty entry is no drive.
 class HostDrives : public DeviceSource {

@@ -12,6 +12,8 @@ namespace kdl::edit_text {
 inline constexpr const char* kInArchive =
     "%s はＫＤＺの中のイメージです\n取り出してから変更し、ＫＤＺに追加し直してください";
 inline constexpr const char* kReadOnlyFile = "%s は読み込み専用です";
+inline constexpr const char* kOtherToolsImage =
+    "%s は他のツールの形式のディスクイメージで、読み込み専用です\n.KDL のイメージにしてから変更してください";
 inline constexpr const char* kNotRegularFile = "%s は通常のファイルではありません";
 inline constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
 inline constexpr const char* kOwnLayoutOmitted =

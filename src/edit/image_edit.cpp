@@ -99,6 +99,11 @@ bool ImageEdit::Begin(const std::string& path) {
     image_.ShowImageError(Format(kInArchive, path.c_str()));
     return false;
   }
+  // A disk image of another tool's format is read only: writing it back as a raw disk would drop its format.
+  if (image_.container() != nullptr) {
+    image_.ShowImageError(Format(kOtherToolsImage, path.c_str()));
+    return false;
+  }
   // The image is replaced by a new file on commit: the old one must be a regular file that may be written.
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {

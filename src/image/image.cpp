@@ -9,6 +9,8 @@
 
 #include "common/text_format.h"
 #include "common/worker_pool.h"
+#include "image/export.h"
+#include "image/track_encode.h"
 
 namespace kdl {
 namespace {
@@ -19,13 +21,29 @@ constexpr const char* kNotAnImage = "%s はカドローンではありません"
 constexpr const char* kBadGeometry = "%s のディスク形式情報が正しくありません";
 constexpr const char* kUnsupportedDisk = "サポートしていないディスクです";
 constexpr const char* kNoUnitFat = "TRK:%2d  FAT が読めないため復元できません";
+constexpr const char* kDamagedUnit = "TRK:%2d  損傷したセクタがあります\n%s";
+constexpr const char* kContainerRefused = "サポートしていないディスクです\n%s : %s";
 constexpr const char* kInterrupted = "%s ： ユーザー割り込みがありました\n中断しますか?";
 
-// A raw image is recognised by its boot sector's first 24 bytes.
+// A raw image is recognised by its boot sector's first 24 bytes, another tool's container by its first 4 KB.
 constexpr size_t kRawProbeLength = 24;
+constexpr size_t kContainerProbeLength = 4096;
 
 bool ReadExactly(const File& file, uint64_t offset, uint8_t* data, size_t size) {
   return file.ReadAt(offset, data, size) == static_cast<int64_t>(size);
+}
+
+// The directory of a raw disk: every unit stored as it is, one after the other, without CRCs to check.
+TrackDirectory RawDirectory(const MediaGeometry& g) {
+  TrackDirectory directory{};
+  for (int j = 0; j < g.cylinders; ++j) {
+    TrackEntry& e = directory[static_cast<size_t>(j)];
+    e.offset = j * g.trackSize;
+    e.storedLength = g.trackSize;
+    e.dataLength = g.trackSize;
+    e.kind = kTrackNormal;
+  }
+  return directory;
 }
 
 }  // namespace
@@ -65,6 +83,7 @@ int32_t ImageState::OpenImage(const std::string& path) {
   if (lookAhead_ && lookAhead_->base != work_.baseOffset) lookAhead_.reset();
   open_ = false;
   isRaw = false;
+  container_.reset();
   cachedTrack = -1;
   if (work_.baseOffset != 0) {
     if (work_.archiveFile == nullptr || !work_.archiveFile->IsOpen() || work_.baseOffset < 0) {
@@ -85,6 +104,14 @@ int32_t ImageState::OpenImage(const std::string& path) {
 
   std::array<uint8_t, kKdlHeaderSize + kTrackDirectorySize> head{};
   const uint64_t base = static_cast<uint64_t>(base_);
+  // A standalone file that is a disk image of another tool's format opens as that disk; so does a raw disk
+  // (an HDM file) when its name does not say it is an image.
+  const ContainerFormat other = inArchive_ ? ContainerFormat::kUnknown : ProbeOwnFile();
+  if (IsForeignContainer(other)) {
+    work_.readOnly = true;
+    return OpenContainer(path);
+  }
+  if (other == ContainerFormat::kRaw && !HasKdlExtension(path)) return OpenRawImage(path);
   if (!ReadExactly(file(), base, head.data(), head.size())) {
     ShowImageError(kInputError);
     DropFile();
@@ -124,13 +151,18 @@ int32_t ImageState::OpenRawImage(const std::string& path) {
     ShowImageError(Format(kCannotOpen, path.c_str()));
     return -1;
   }
-  std::array<uint8_t, kRawProbeLength> boot{};
-  if (!ReadExactly(own_, 0, boot.data(), boot.size())) {
+  container_.reset();
+  std::array<uint8_t, kContainerProbeLength> boot{};
+  const int64_t size = own_.Size();
+  const int64_t got = own_.ReadAt(0, boot.data(), boot.size());
+  if (got < static_cast<int64_t>(kRawProbeLength)) {
     ShowImageError(kInputError);
     own_.Close();
     return -1;
   }
-  const int32_t type = MediaTypeFromBootSector(ByteView(boot.data(), boot.size()));
+  const ByteView head(boot.data(), static_cast<size_t>(got));
+  if (IsForeignContainer(DetectContainer(head, static_cast<uint64_t>(size)))) return OpenContainer(path);
+  const int32_t type = MediaTypeFromBootSector(head.Sub(0, kRawProbeLength));
   if (type < 0) {
     ShowImageError(kUnsupportedDisk);
     own_.Close();
@@ -141,15 +173,7 @@ int32_t ImageState::OpenRawImage(const std::string& path) {
   work_.baseOffset = 0;
   isRaw = true;
 
-  const MediaGeometry& g = header.geometry;
-  directory = TrackDirectory{};
-  for (int j = 0; j < g.cylinders; ++j) {
-    TrackEntry& e = directory[static_cast<size_t>(j)];
-    e.offset = j * g.trackSize;
-    e.storedLength = g.trackSize;
-    e.dataLength = g.trackSize;
-    e.kind = kTrackNormal;
-  }
+  directory = RawDirectory(header.geometry);
   open_ = true;
   if (!LoadFatAndRoot(true)) {
     ShowImageError(kInputError);
@@ -164,9 +188,62 @@ int32_t ImageState::OpenRawImage(const std::string& path) {
 bool ImageState::ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out) {
   const size_t sectorSize = static_cast<size_t>(header.geometry.sectorSize);
   out.assign(static_cast<size_t>(std::max(count, 0)) * sectorSize, 0);
-  if (fromRawFile)
-    return ReadExactly(own_, static_cast<uint64_t>(first) * sectorSize, out.data(), out.size());
+  if (fromRawFile) return ReadRaw(static_cast<uint64_t>(first) * sectorSize, out.data(), out.size());
   return ReadSectors(first, count, out.data());
+}
+
+ContainerFormat ImageState::ProbeOwnFile() const {
+  std::array<uint8_t, kContainerProbeLength> head{};
+  const int64_t got = own_.ReadAt(0, head.data(), head.size());
+  if (got <= 0) return ContainerFormat::kUnknown;
+  const ByteView view(head.data(), static_cast<size_t>(got));
+  if (view.size() >= kKdlMagic.size() && view.Equals(0, kKdlMagic)) return ContainerFormat::kUnknown;
+  return DetectContainer(view, static_cast<uint64_t>(std::max<int64_t>(own_.Size(), 0)));
+}
+
+int32_t ImageState::OpenContainer(const std::string& path) {
+  ContainerRead read = ReadContainerFile(path);
+  if (!read.disk) {
+    ShowImageError(Format(kContainerRefused, path.c_str(), read.error.c_str()));
+    own_.Close();
+    return -1;
+  }
+  container_ = std::make_unique<ContainerDisk>(std::move(*read.disk));
+  const int32_t type = container_->mediaType;
+  header = MakeKdlHeader(static_cast<int16_t>(type));
+  for (std::string& line : header.labels) line.assign(kLabelLineLength, '\0');
+  // The text the container carries (a D88 disk name, an ImageDisk comment) shows as its label lines.
+  const LabelTexts labels = ContainerLabels(*container_);
+  for (size_t i = 0; i < labels.size(); ++i) {
+    if (!labels[i].empty()) header.SetLabelText(static_cast<int>(i), labels[i]);
+  }
+  const MediaGeometry& g = header.geometry;
+  TakeVolumeLabelFromRoot(ByteView(container_->bytes.data(), static_cast<size_t>(g.trackSize)), header, true);
+  work_.baseOffset = 0;
+  isRaw = true;
+  directory = RawDirectory(g);
+  open_ = true;
+  LoadFatAndRoot(true);
+  return own_.fd();
+}
+
+bool ImageState::ReadRaw(uint64_t offset, uint8_t* data, size_t size) {
+  if (!container_) return ReadExactly(own_, offset, data, size);
+  if (!RangeFits(offset, size, container_->bytes.size())) return false;
+  std::memcpy(data, container_->bytes.data() + offset, size);
+  return true;
+}
+
+std::optional<std::string> ImageState::ContainerUnitProblem(int32_t unit) const {
+  if (!container_) return std::nullopt;
+  const int32_t perUnit = header.geometry.sectorsPerTrack;
+  std::string lines;
+  for (const DamagedSector& d : container_->damage) {
+    if (d.sector / perUnit == unit) lines += DescribeSectorDamage(container_->mediaType, d) + "\n";
+  }
+  if (lines.empty()) return std::nullopt;
+  lines.pop_back();
+  return Format(kDamagedUnit, unit, lines.c_str());
 }
 
 bool ImageState::LoadFatAndRoot(bool fromRawFile) {
@@ -212,6 +289,7 @@ bool ImageState::LoadFatAndRoot(bool fromRawFile) {
 void ImageState::CloseImage() {
   preloaded_.clear();
   if (!inArchive_) own_.Close();
+  container_.reset();
   inArchive_ = false;
   open_ = false;
   isRaw = false;
@@ -241,7 +319,15 @@ int32_t ImageState::ReadTrack(int32_t unit) {
 bool ImageState::LoadTrack(int32_t unit) {
   const TrackEntry& e = directory[static_cast<size_t>(unit)];
   std::optional<std::string> problem;
-  if (header.omitUnused != 0 && unit > 0 && e.kind != kTrackSameByte && !unitFatSound) {
+  if (container_) {
+    // A damaged unit still holds its intact sectors and the fill byte in the rest, but does not read.
+    const uint64_t at = static_cast<uint64_t>(e.offset);
+    const size_t stored = static_cast<size_t>(e.storedLength);
+    if (!ReadRaw(at, workBuffer.data(), stored)) return false;
+    const ByteView fatView(unitFat.data(), unitFat.size());
+    RestoreTrackUnit(unit, workBuffer.data(), e.dataLength, header, fatView, track.data());
+    problem = ContainerUnitProblem(unit);
+  } else if (header.omitUnused != 0 && unit > 0 && e.kind != kTrackSameByte && !unitFatSound) {
     problem = Format(kNoUnitFat, unit);
   } else if (static_cast<size_t>(unit) < preloaded_.size() && preloaded_[static_cast<size_t>(unit)].done) {
     const PreloadedUnit& u = preloaded_[static_cast<size_t>(unit)];

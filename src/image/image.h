@@ -17,6 +17,7 @@
 #include "common/file.h"
 #include "common/prompt.h"
 #include "drive/fat_layout.h"
+#include "drive/formats/container.h"
 #include "fat/directory.h"
 #include "image/kdl_format.h"
 #include "image/stored_unit.h"
@@ -105,10 +106,14 @@ class ImageState {
 
   // Opens `path` (or, in dialog mode 4, the raw image path) and loads header, directory, FAT and root. With a
   // non-zero base offset the image is read from the archive file at that offset. A header whose media type or
-  // geometry the buffers cannot hold is refused. Returns a non-negative handle, or -1 after telling the user
-  // why.
+  // geometry the buffers cannot hold is refused. A standalone file that is a disk image of another tool's
+  // format (see OpenRawImage), or a raw disk whose name does not end in ".KDL", opens as that disk, read
+  // only. Returns a non-negative handle, or -1 after
+  // telling the user why.
   int32_t OpenImage(const std::string& path);
-  // Presents a raw sector image, recognised by the total sector count in its boot sector.
+  // Presents a raw sector image, recognised by the total sector count in its boot sector, or a disk image of
+  // another tool's format (D88, FDI, ImageDisk, gzip), recognised by its content and read whole. A track
+  // unit holding damaged sectors of such an image does not read (its message names them).
   int32_t OpenRawImage(const std::string& path);
   void CloseImage();
   bool IsOpen() const { return open_; }
@@ -155,6 +160,8 @@ class ImageState {
   int64_t baseOffset() const { return base_; }
   // True when the open image lies inside the archive file.
   bool inArchive() const { return inArchive_; }
+  // The disk of an open image of another tool's format; null for any other image.
+  const ContainerDisk* container() const { return container_.get(); }
 
   KdlHeader header;  // as stored, except that type 7 carries the table's geometry
   // Where the disk's FATs, root directory and clusters lie: the header's geometry, unless the boot sector in
@@ -202,8 +209,17 @@ class ImageState {
   void StartLookAhead(int64_t base);
 
   bool LoadFatAndRoot(bool fromRawFile);
-  // Reads `count` sectors from `first` on, from the raw file itself or through the track cache.
+  // Reads `count` sectors from `first` on, from the raw file (or a container's disk) itself or through the
+  // track cache.
   bool ReadArea(bool fromRawFile, int32_t first, int32_t count, std::vector<uint8_t>& out);
+  // What the file just opened holds when it is not a ".KDL" image: another tool's container, a raw disk, or
+  // kUnknown (also for a ".KDL" image).
+  ContainerFormat ProbeOwnFile() const;
+  int32_t OpenContainer(const std::string& path);
+  // Reads `size` bytes at `offset` of a raw image: from the file, or from a container's disk.
+  bool ReadRaw(uint64_t offset, uint8_t* data, size_t size);
+  // Which sectors of a container's unit are damaged, as the message the user sees; empty when none are.
+  std::optional<std::string> ContainerUnitProblem(int32_t unit) const;
   // Reads, checks and restores one unit into the track buffer (or takes it from what PreloadUnits read),
   // telling why it cannot once per unit; the caller keeps the cache state.
   bool LoadTrack(int32_t unit);
@@ -222,6 +238,7 @@ class ImageState {
   // The header and directory bytes as read at open, to tell a look-ahead's image from another.
   std::array<uint8_t, kKdlHeaderSize + kTrackDirectorySize> stored_{};
   std::unique_ptr<LookAhead> lookAhead_;
+  std::unique_ptr<ContainerDisk> container_;
 };
 
 }  // namespace kdl

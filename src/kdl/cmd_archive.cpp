@@ -16,6 +16,7 @@
 #include "drive/drive_settings.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/export.h"
 #include "image/output_file.h"
 #include "image/restore.h"
 #include "kdl/commands_archive.h"
@@ -131,7 +132,9 @@ bool ClassifySources(Session& s, const std::vector<std::string>& operands, std::
     Source source;
     source.operand = operand;
     struct stat st {};
-    if (IsDriveLetter(operand) || (::stat(operand.c_str(), &st) == 0 && S_ISBLK(st.st_mode))) {
+    // A disk image of another tool's format is read as a drive, like a floppy.
+    if (IsDriveLetter(operand) || (::stat(operand.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) ||
+        kdl::IsForeignContainerFile(operand)) {
       source.kind = Source::kDrive;
       source.drive = ResolveDrive(s, operand);
       if (!source.drive) return false;
@@ -180,7 +183,9 @@ class SourceAdder : public kdl::ImageAdder {
       std::string typeLabel;
       int32_t verified = kdl::kNotVerified;
       source.drive->layer.ClearIgnoredSectors();
-      length = kdl::CreateImage(image, source.drive->layer, name, source.drive->number, noLabels, typeLabel,
+      // A disk image of another tool gives the image its name or comment as label lines.
+      const kdl::LabelTexts labels = kdl::ContainerFileLabels(source.operand);
+      length = kdl::CreateImage(image, source.drive->layer, name, source.drive->number, labels, typeLabel,
                                 &verified);
       if (verified != kdl::kNotVerified && verified != 0) verifyFailed = true;
       if (ReportIgnoredSectors(source.drive->layer, kExitOk) != kExitOk) verifyFailed = true;
@@ -413,8 +418,10 @@ ArchiveCommands AddArchiveCommands(CLI::App& app) {
   c.add = app.add_subcommand("add", "Create an archive or append images to it, each as the next DISKn");
   c.add->add_option("ARCHIVE", a.add.archive, "Archive (.KDZ is added when the name has no extension)")
       ->required();
-  c.add->add_option("SOURCE", a.add.sources,
-                    "Drive (A:, a block device), .KDL image file, or raw sector image file; in this order");
+  c.add->add_option(
+      "SOURCE", a.add.sources,
+      "Drive (A:, a block device, a D88/FDI/IMD/gzip disk image read as a drive), .KDL image file, "
+      "or raw sector image file; in this order");
   c.add->add_option("-l,--label", a.add.labels,
                     "Label line of a new archive (up to twice, 40 bytes in Shift-JIS)");
   c.add->add_flag("--new", a.add.fresh, "Create the archive anew, replacing any file of that name");

@@ -4,8 +4,10 @@
 
 #include "common/ini.h"
 #include "drive/drive_settings.h"
+#include "drive/formats/container.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/export.h"
 #include "image/output_file.h"
 #include "image/restore.h"
 #include "kdl/commands_archive.h"
@@ -103,6 +105,8 @@ int CmdCreate(Session& s, const std::string& drive, const std::string& target, c
   std::array<std::string, kdl::kLabelLineCount> labels;
   for (size_t i = 0; i < o.labels.size(); ++i) labels[i] = LabelToSjis(o.labels[i], kLabelBytes);
   if (!CheckOutputOperand(target)) return kExitFailed;
+  // Without -l, a disk image of another tool gives its name or comment as the label lines.
+  if (o.labels.empty()) labels = kdl::ContainerFileLabels(drive);
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, o.sectorRetry);
   if (!d) return kExitFailed;
   StopCooperatively();
@@ -125,6 +129,11 @@ int CmdRestore(Session& s, const std::string& image, const std::string& drive, b
   // A damaged image is never written without --force: the disk would get a new FAT and directory over what
   // the damaged units leave behind.
   s.work.damagedUnits = force ? kdl::DamagedUnitPolicy::kFill : kdl::DamagedUnitPolicy::kRefuse;
+  if (kdl::IsForeignContainerFile(drive)) {
+    std::cerr << "kdl: " << drive << ": a disk image of another tool's format is read as a drive, never "
+              << "written; write the image out with kdl raw IMAGE OUTPUT --format FORMAT" << std::endl;
+    return kExitFailed;
+  }
   if (HasKdzExtension(image)) return CmdRestoreArchive(s, image, drive, verify, sectorRetry);
   std::unique_ptr<DriveHandle> d = OpenDriveOperand(s, drive, sectorRetry);
   if (!d) return kExitFailed;
@@ -142,7 +151,12 @@ int CmdRestore(Session& s, const std::string& image, const std::string& drive, b
   return ReportIgnoredSectors(d->layer, filled.empty() ? ExitStatus(result, verified) : kExitFailed);
 }
 
-int CmdRaw(Session& s, const std::string& image, const std::string& output) {
+int CmdRaw(Session& s, const std::string& image, const std::string& output, const std::string& format) {
+  std::optional<kdl::ContainerFormat> container = kdl::ContainerFormatFromExtension(output);
+  if (!format.empty()) {
+    container = kdl::ContainerFormatFromName(format);
+    if (!container) throw UsageError{"--format takes raw, d88, fdi, hdm, imd or gz, not \"" + format + "\""};
+  }
   if (!CheckOutputOperand(output)) return kExitFailed;
   // The image first: nothing is asked about an output that a missing or unreadable image would never fill.
   // An archive entry is found and positioned on; the output then opens it like any image.
@@ -162,7 +176,8 @@ int CmdRaw(Session& s, const std::string& image, const std::string& output) {
   StopCooperatively();
   s.prompter.SetOutputIsData(output == kdl::kStandardOutputName);
   std::vector<int32_t> filled;
-  const int32_t length = kdl::WriteRawImage(s.image, image, output, &filled);
+  const int64_t length =
+      kdl::WriteImageAs(s.image, image, output, container.value_or(kdl::ContainerFormat::kRaw), &filled);
   s.work.dialogMode = kdl::kModeCreate;
   // The output with filled units is kept, the best copy there is; the command still fails.
   return length < 0 || !filled.empty() ? kExitFailed : kExitOk;
@@ -174,7 +189,7 @@ DriveCommands AddDriveCommands(CLI::App& app) {
   DriveArgs& a = *c.args;
   constexpr const char* kDriveHelp =
       "Drive: a letter (A:) from the settings file's drive list, a block device, "
-      "or a raw disk image file acting as the drive";
+      "or a disk image file acting as the drive (raw; D88, FDI, IMD or gzip'd for reading)";
   constexpr const char* kRetryHelp =
       "Read a failed run again sector by sector, asking Abort/Retry/Ignore for each bad sector";
 
@@ -185,7 +200,11 @@ DriveCommands AddDriveCommands(CLI::App& app) {
                    "Image to write: .KDL (any case) for an image, else a raw sector image; - writes the raw "
                    "image to standard output")
       ->required();
-  c.create->add_option("-l,--label", a.create.labels, "Label line (up to four times, 40 bytes in Shift-JIS)")
+  c.create
+      ->add_option(
+          "-l,--label", a.create.labels,
+          "Label line (up to four times, 40 bytes in Shift-JIS); without it, a D88 or ImageDisk image's "
+          "name or comment")
       ->expected(0, 4);
   c.create->add_flag("--no-compress", a.create.noCompress, "Store the track units uncompressed");
   c.create->add_flag("--keep-unused", a.create.keepUnused,
@@ -206,9 +225,14 @@ DriveCommands AddDriveCommands(CLI::App& app) {
                       "Restore a partly damaged image: write the readable track units and fill the damaged "
                       "ones with the media fill byte");
 
-  c.raw = app.add_subcommand("raw", "Write an image out as a raw sector image");
-  c.raw->add_option("IMAGE", a.image, "Image (.KDL, raw image, ARCHIVE.KDZ:N)")->required();
-  c.raw->add_option("OUTPUT", a.output, "Raw sector image to write; - for standard output")->required();
+  c.raw = app.add_subcommand("raw", "Write an image out as a raw sector image or another tool's disk image");
+  c.raw->add_option("IMAGE", a.image, "Image (.KDL, raw image, D88/FDI/IMD/gzip image, ARCHIVE.KDZ:N)")
+      ->required();
+  c.raw->add_option("OUTPUT", a.output, "Disk image to write; - for standard output")->required();
+  c.raw->add_option(
+      "--format", a.format,
+      "Output format: raw, d88, fdi, hdm (1.25 MB disks only), imd or gz (gzip'd raw); "
+      "without it the OUTPUT's extension (.d88 .d98 .88d .fdi .hdm .imd .gz) decides, else raw");
   return c;
 }
 
@@ -217,7 +241,7 @@ int RunDriveCommand(const DriveCommands& c, Session& s) {
   if (c.create != nullptr && c.create->parsed()) return CmdCreate(s, a.drive, a.target, a.create);
   if (c.restore != nullptr && c.restore->parsed())
     return CmdRestore(s, a.image, a.drive, a.verify, a.sectorRetry, a.force);
-  if (c.raw != nullptr && c.raw->parsed()) return CmdRaw(s, a.image, a.output);
+  if (c.raw != nullptr && c.raw->parsed()) return CmdRaw(s, a.image, a.output, a.format);
   return -1;
 }
 

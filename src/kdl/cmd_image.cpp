@@ -32,7 +32,9 @@ int CmdLabels(Session& s, const std::string& operand, const std::vector<std::str
   if (!OpenImageOperand(s, operand)) return kExitFailed;
   if (!labels.empty()) {
     if (s.image.isRaw) {
-      std::cerr << "kdl: " << operand << ": a raw sector image has no label lines to rewrite" << std::endl;
+      std::cerr << "kdl: " << operand
+                << ": a raw sector image or another tool's disk image has no label lines to "
+                << "rewrite" << std::endl;
       s.image.CloseImage();
       return kExitFailed;
     }

@@ -25,6 +25,7 @@ struct DriveArgs {
   std::string target;  // create: the image or raw file to write
   std::string image;   // restore, raw: the image to read
   std::string output;  // raw: the raw sector image to write
+  std::string format;  // raw: raw, d88, fdi, hdm, imd or gz; empty: from OUTPUT's extension, else raw
   CreateOptions create;
   bool verify = false;       // restore
   bool sectorRetry = false;  // restore
@@ -53,7 +54,9 @@ int CmdRestore(Session& s, const std::string& image, const std::string& drive, b
                bool force = false);
 // Tells on standard error that --force would write a damaged image.
 void HintForce();
-int CmdRaw(Session& s, const std::string& image, const std::string& output);
+// `format` names the output's container (see DriveArgs::format). Units that cannot be read are filled and
+// the command fails (exit status 1), keeping the output.
+int CmdRaw(Session& s, const std::string& image, const std::string& output, const std::string& format = {});
 
 // Tells the sectors a pass over `layer` ignored (the Ignore answer of a sector-by-sector read): the count and
 // their numbers on standard error. Returns `status`, or kExitFailed for a success that lost sectors.

@@ -15,7 +15,8 @@ namespace {
 
 constexpr const char* kDescription =
     "kdl - archive FAT12 floppy disks as .KDL images and .KDZ archives, and work with them.\n"
-    "IMAGE is a .KDL file, a raw sector image, or ARCHIVE.KDZ:N / ARCHIVE.KDZ:DISKn; PATH inside an\n"
+    "IMAGE is a .KDL file, a raw sector image, another tool's disk image (D88, FDI, ImageDisk, HDM,\n"
+    "gzip'd raw; recognised by content), or ARCHIVE.KDZ:N / ARCHIVE.KDZ:DISKn; PATH inside an\n"
     "image takes / or \\ and long or 8.3 names.";
 
 }  // namespace

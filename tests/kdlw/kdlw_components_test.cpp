@@ -6,6 +6,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -338,6 +339,48 @@ class JapaneseTest : public QObject {
     });
     QVERIFY(dialogs.OpenFileName(nullptr, "img FILE Select", dir.path(), "imgファイル(*.img)").isEmpty());
     QVERIFY(checked);
+  }
+
+  // A name typed without an extension in a save dialog gets the extension of the kind of file chosen.
+  void saveDialogAddsTheChosenKindsExtension() {
+    const QString filter = QStringLiteral(
+        "imgファイル(*.img);;D88 (*.d88 *.d98 *.88d);;gzip img (*.img.gz);;すべてのファイル(*)");
+    struct Case {
+      const char* kind;  // empty: the first kind, as the dialog opens
+      const char* typed;
+      const char* saved;
+    };
+    const Case cases[] = {
+        {"", "DISK", "DISK.img"},
+        {"D88 (*.d88 *.d98 *.88d)", "GAME", "GAME.d88"},
+        {"gzip img (*.img.gz)", "dos", "dos.img.gz"},
+        {"D88 (*.d88 *.d98 *.88d)", "old.bin", "old.bin"},
+        {"すべてのファイル(*)", "NOEXT", "NOEXT"},
+    };
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    kdlw::QtUserDialogs dialogs;
+    for (const Case& c : cases) {
+      QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        const QString kind = QString::fromUtf8(c.kind);
+        if (!kind.isEmpty()) {
+          dialog->selectNameFilter(kind);
+          emit dialog->filterSelected(kind);  // as a choice in the kind box signals it
+        }
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name != nullptr);
+        name->setText(QString::fromUtf8(c.typed));
+        static_cast<QDialog*>(dialog)->accept();  // as the save button does
+      });
+      const QString saved = dialogs.SaveFileName(nullptr, "img FILE Select", dir.path(), filter);
+      QCOMPARE(saved, QDir(dir.path()).filePath(QString::fromUtf8(c.saved)));
+    }
+    QCOMPARE(kdlw::ExtensionOfFilter(QStringLiteral("カドローン(*.kdl) (*.KDL *.kdl)")),
+             QStringLiteral("KDL"));
+    QVERIFY(kdlw::ExtensionOfFilter(QStringLiteral("全てのファイル(*.*) (*)")).isEmpty());
+    QVERIFY(kdlw::ExtensionOfFilter(QStringLiteral("all (*.*)")).isEmpty());
   }
 };
 

@@ -9,8 +9,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "drive/formats/container.h"
+#include "drive/media.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
+#include "kdlw/components/image_file_info.h"
 #include "samples.h"
 
 using kdlw::FileListModel;
@@ -107,6 +110,60 @@ class FileViewTest : public QObject {
     QCOMPARE(model.data(model.index(a, FileListModel::kType), Qt::DisplayRole).toString(),
              QStringLiteral("2HC(1.44M)"));
     QCOMPARE(model.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("ﾌｧｲﾙの種類"));
+  }
+
+  // Other tools' disk images are listed with the media type of the disk they hold, and their format, text and
+  // damage as the comment; a file named like one that holds no disk keeps the desktop's type.
+  void otherToolsImagesShowTheirMediaType() {
+    QTemporaryDir dir;
+    auto path = [&](const char* name) { return QDir(dir.path()).filePath(name); };
+    auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
+      return kdlwtest::WriteFileBytes(path(name), QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                                                             static_cast<qsizetype>(bytes.size())));
+    };
+    auto disk = [](int type) {
+      const kdl::MediaGeometry g = kdl::MediaGeometryOf(type);
+      std::vector<uint8_t> d(static_cast<size_t>(g.cylinders) * static_cast<size_t>(g.trackSize), 0xF6);
+      const auto total = static_cast<uint16_t>(g.cylinders * g.sectorsPerTrack);
+      d[19] = static_cast<uint8_t>(total);
+      d[20] = static_cast<uint8_t>(total >> 8);
+      return d;
+    };
+    auto encode = [&](kdl::ContainerFormat f, int type, const kdl::ContainerText& text = {}) {
+      const std::vector<uint8_t> d = disk(type);
+      return kdl::EncodeContainer(f, type, kdl::ByteView(d.data(), d.size()), text);
+    };
+    QVERIFY(write("GAME.D88", encode(kdl::ContainerFormat::kD88, 0, {"Game disk", {}, 0})));
+    QVERIFY(write("pc98.hdm", encode(kdl::ContainerFormat::kHdm, 0)));
+    QVERIFY(write("dos.img.gz", encode(kdl::ContainerFormat::kGzip, 2)));
+    QVERIFY(write("old.IMD", encode(kdl::ContainerFormat::kImd, 6, {{}, {"Found in a box"}, 0})));
+    std::vector<uint8_t> cut = encode(kdl::ContainerFormat::kFdi, 3);
+    cut.resize(cut.size() - 512);
+    QVERIFY(write("cut.fdi", cut));
+    QVERIFY(write("fake.d88", std::vector<uint8_t>(2000, 'x')));
+    QVERIFY(write("other.tar.gz", encode(kdl::ContainerFormat::kGzip, 2)));
+
+    FileListModel model;
+    model.SetMask(kdlw::ImageListMask());
+    QVERIFY(model.List(dir.path()));
+    QStringList names = Names(model);
+    names.sort();
+    QCOMPARE(names, QStringList({"GAME.D88", "cut.fdi", "dos.img.gz", "fake.d88", "old.IMD", "pc98.hdm"}));
+    auto row = [&](const char* name) { return model.Row(RowOf(model, name)); };
+    QCOMPARE(row("GAME.D88").type, QStringLiteral("2HD(1.25M)"));
+    QCOMPARE(row("GAME.D88").comment, QStringLiteral("D88  Game disk"));
+    QCOMPARE(row("pc98.hdm").type, QStringLiteral("2HD(1.25M)"));
+    QCOMPARE(row("pc98.hdm").comment, QStringLiteral("raw"));
+    QCOMPARE(row("dos.img.gz").type, QStringLiteral("2HC(1.44M)"));
+    QCOMPARE(row("dos.img.gz").comment, QStringLiteral("gzip"));
+    QCOMPARE(row("old.IMD").type, QStringLiteral("1S (8inch)"));
+    QCOMPARE(row("old.IMD").comment, QStringLiteral("IMD  Found in a box"));
+    QCOMPARE(row("cut.fdi").type, QStringLiteral("2DD(720K) "));
+    QCOMPARE(row("cut.fdi").comment, QStringLiteral("FDI  損傷 1 セクタ"));
+    QVERIFY(row("fake.d88").comment.isEmpty());
+    QCOMPARE(row("fake.d88").type, QMimeDatabase().mimeTypeForFile(path("fake.d88")).comment());
+    QVERIFY(kdlw::IsImageFileName("a.Kdl") && kdlw::IsImageFileName("x.IMA.gz") &&
+            !kdlw::IsImageFileName("x.gz"));
   }
 
   void emptyMaskListsEverything() {

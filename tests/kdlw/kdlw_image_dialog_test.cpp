@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include "common/sjis.h"
+#include "drive/formats/container.h"
 #include "image/listing.h"
 #include "image/restore.h"
 #include "image_fixture.h"
@@ -380,6 +381,64 @@ class ImageDialogTest : public QObject {
     b.form.btnGoClick();
     QCOMPARE(b.Work().dialogResult, -1);
     QCOMPARE(b.dialogs.records.size(), size_t{1});
+  }
+
+  // Other tools' disk images: raw output writes the format its name asks for, a new image reads one as the
+  // drive (offered when it was selected in the main window), and inside an archive one is a disk to read;
+  // either way its name is offered as the first label line.
+  void otherToolsImagesAreSourcesAndOutputs() {
+    // A first label line that fills the D88 name field: it goes out as the name and comes back as the label.
+    const QString name = QStringLiteral("ゲーム　ディスク");
+    QVERIFY(WriteBytes(Path("src.KDL"), kdlwtest::KdlOf(disk_, {name.toStdString()})));
+    Bench b(dir_.path());
+    b.Work().rawImagePath = Path("out.d88").toStdString();
+    QVERIFY(b.Open(kdl::kModeRawOutput, kdl::kOpenFirst | kdl::kCloseAfter, Path("src.KDL")));
+    b.Work().listChanged = false;
+    b.form.btnGoClick();
+    QCOMPARE(b.Work().dialogResult, 0);
+    QVERIFY(b.Work().listChanged);  // the main window lists the new file
+    const std::vector<uint8_t> d88 = ReadBytes(Path("out.d88"));
+    const kdl::ContainerRead read = kdl::DecodeContainer(kdl::ByteView(d88.data(), d88.size()));
+    QVERIFY(read.disk);
+    QCOMPARE(read.disk->format, kdl::ContainerFormat::kD88);
+    QVERIFY(read.disk->bytes == disk_);
+    // A format without the disk's geometry is refused with a message, and nothing is written.
+    b.Work().rawImagePath = Path("out.hdm").toStdString();
+    QVERIFY(b.Open(kdl::kModeRawOutput, kdl::kOpenFirst | kdl::kCloseAfter, Path("src.KDL")));
+    b.form.btnGoClick();
+    QCOMPARE(b.Work().dialogResult, -1);
+    QVERIFY(b.MessageTexts().last().startsWith(QStringLiteral("HDM 形式には")));
+    QVERIFY(!QFileInfo::exists(Path("out.hdm")));
+
+    Bench c(dir_.path());
+    c.context.work.createSource = Path("out.d88");
+    QVERIFY(c.Open(kdl::kModeCreate, 6));
+    QCOMPARE(c.form.findChild<QComboBox*>("cbDrive")->currentText(), Path("out.d88"));
+    QCOMPARE(c.Edit("eLabel1")->text(), name);
+    c.Edit("eFname")->setText("FROMD88");
+    c.form.btnGoClick();
+    QCOMPARE(c.Work().dialogResult, static_cast<int32_t>(QFileInfo(Path("FROMD88.KDL")).size()));
+    const ImageContents made = ReadImage(Path("FROMD88.KDL"), Path("check.img"));
+    QVERIFY(made.raw == disk_);
+    QCOMPARE(made.labels[0], Sjis("ゲーム　ディスク"));
+    // Offered once: the next new image reads the drive the box named before.
+    const QString before = Bench(dir_.path()).form.findChild<QComboBox*>("cbDrive")->currentText();
+    c.context.work.createSource.clear();
+    QVERIFY(c.Open(kdl::kModeCreate, 6));
+    QCOMPARE(c.form.findChild<QComboBox*>("cbDrive")->currentText(), before);
+    QVERIFY(c.Edit("eLabel1")->text().isEmpty());
+
+    Bench d(dir_.path());
+    QVERIFY(d.Open(kdl::kModeCreate, kdl::kOpenFirst | kdl::kCloseAfter, "DISK4"));
+    d.dialogs.files = {Path("out.d88")};
+    d.form.btnRefClick();
+    QCOMPARE(d.form.Source(), kdlw::TKDIForm::kSourceFile);
+    QCOMPARE(d.Edit("eFname")->text(), Path("out.d88"));
+    QVERIFY(!d.Work().rawSource);
+    QVERIFY(!d.Edit("eLabel1")->isReadOnly());
+    QCOMPARE(d.Edit("eLabel1")->text(), name);
+    QVERIFY(d.Check("cbPack")->isEnabled());
+    QVERIFY(!d.form.findChild<QComboBox*>("cbDrive")->isEnabled());
   }
 
   void anImageThatCannotBeReadEndsTheDialogAtOnce() {

@@ -26,6 +26,8 @@ struct WorkArea {
   kdl::ImageWork image;
   kdl::ArchiveState archive{image};
   int32_t viewerMode = 0;
+  // For a new image: another tool's disk image to read as the drive (empty: the drive box's first drive).
+  QString createSource;
 };
 
 // The windows that commands open. Each shows its window modally over `parent`, reading what it needs

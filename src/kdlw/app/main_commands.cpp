@@ -9,6 +9,7 @@
 #include "kdlw/common/desktop_opener.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
+#include "kdlw/components/image_file_info.h"
 
 namespace kdlw {
 namespace {
@@ -18,7 +19,14 @@ constexpr int32_t kImageFlags = kdl::kOpenFirst | kdl::kCloseAfter;
 constexpr int32_t kCreateImageFlags = 6;
 constexpr int32_t kArchiveFlags = kdl::kOpenArchiveFirst | kdl::kCloseArchiveAfter;
 constexpr int32_t kNewArchiveFlags = kdl::kCloseArchiveAfter | kdl::kCreateArchive;
-const QString kRawFilter = QStringLiteral("imgファイル(*.img);;すべてのファイル(*)");
+const QString kRawFilter = QStringLiteral(
+    "imgファイル(*.img);;他のツールのディスクイメージ (*.d88 *.d98 *.88d *.hdm *.fdi *.imd *.img.gz "
+    "*.ima.gz);;"
+    "すべてのファイル(*)");
+// The formats raw output offers; the chosen name's extension decides which is written.
+const QString kRawOutputFilter = QStringLiteral(
+    "imgファイル(*.img);;D88 (*.d88 *.d98 *.88d);;FDI (*.fdi);;HDM 1.25M (*.hdm);;ImageDisk (*.imd);;"
+    "gzip img (*.img.gz);;すべてのファイル(*)");
 const QString kRawTitle = QStringLiteral("img FILE Select");
 
 // The full form of a path given on the command line.
@@ -33,9 +41,9 @@ int TMainForm::GetFname() {
   selectedPath_ = QDir(TreeFolder()).filePath(row.name);
   // A folder is never an image, whatever its name ends in.
   if (row.folder) return kKindOther;
-  const QString suffix = QFileInfo(row.name).suffix().toUpper();
-  if (suffix == QLatin1String("KDL")) return kKindImage;
-  if (suffix == QLatin1String("KDZ")) return kKindArchive;
+  // Another tool's disk image is worked with as an image (read only).
+  if (IsImageFileName(row.name)) return kKindImage;
+  if (QFileInfo(row.name).suffix().toUpper() == QLatin1String("KDZ")) return kKindArchive;
   return kKindOther;
 }
 
@@ -96,6 +104,9 @@ void TMainForm::CopyAll() {
 
 void TMainForm::CreateImage() {
   if (!context_.windows.imageDialog) return;
+  // Another tool's disk image selected in the list is offered as the drive to read.
+  context_.work.createSource =
+      GetFname() == kKindImage && IsOtherToolsImageName(selectedPath_) ? selectedPath_ : QString();
   kdl::ImageWork& work = context_.work.image;
   work.openCloseFlags = kCreateImageFlags;
   work.dialogMode = kdl::kModeCreate;
@@ -173,7 +184,7 @@ void TMainForm::OpenRawImage() {
 void TMainForm::RawImageOutput() {
   if (!context_.windows.imageDialog || GetFname() != kKindImage) return;
   if (saveDialogFolder_.isEmpty()) saveDialogFolder_ = TreeFolder();
-  const QString file = context_.dialogs.SaveFileName(this, kRawTitle, saveDialogFolder_, QString());
+  const QString file = context_.dialogs.SaveFileName(this, kRawTitle, saveDialogFolder_, kRawOutputFilter);
   if (file.isEmpty()) return;
   kdl::ImageWork& work = context_.work.image;
   work.rawImagePath = file.toStdString();
@@ -183,6 +194,7 @@ void TMainForm::RawImageOutput() {
   work.currentImagePath = selectedPath_.toStdString();
   context_.windows.imageDialog(this);
   work.dialogMode = kdl::kModeCreate;
+  RefreshIfChanged();
 }
 
 void TMainForm::Mount() {

@@ -19,6 +19,7 @@
 #include "kdlw/components/animate_form.h"
 #include "kdlw/components/file_view.h"
 #include "kdlw/components/folder_view.h"
+#include "kdlw/components/image_file_info.h"
 #include "kdlw/components/splitter.h"
 #include "kdlw/image/form_support.h"
 
@@ -76,7 +77,7 @@ TMainForm::TMainForm(AppContext& context, MainFormOptions options, QWidget* pare
 
   folderView1_->SetFileView(fileView1_);
   fileView1_->SetIsExecute(false);
-  fileView1_->SetMask({QStringLiteral(".KDL"), QStringLiteral(".KDZ")});
+  fileView1_->SetMask(ImageListMask());
   animateForm1_ = new TAnimateForm(this);
   BuildMenus();
 

@@ -109,11 +109,34 @@ QString RunFileDialog(QWidget* parent, const QString& title, const QString& fold
       details->header()->resizeSection(static_cast<int>(c), kFileColumnWidths[c]);
     dialog.resize(qMax(dialog.width(), kFileDialogWidth), qMax(dialog.height(), kFileDialogHeight));
   }
+  if (mode == QFileDialog::AcceptSave) {
+    // A name typed without an extension gets the one of the kind of file chosen (before the dialog asks
+    // about replacing a file, so that it asks about the file it will really write).
+    dialog.setDefaultSuffix(ExtensionOfFilter(dialog.selectedNameFilter()));
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& chosen) {
+      dialog.setDefaultSuffix(ExtensionOfFilter(chosen));
+    });
+  }
   if (dialog.exec() != QDialog::Accepted) return {};
   return dialog.selectedFiles().value(0);
 }
 
 }  // namespace
+
+QString ExtensionOfFilter(const QString& filter) {
+  // The patterns are the words inside the last parentheses: "D88 (*.d88 *.d98)".
+  const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+  const qsizetype close = filter.lastIndexOf(QLatin1Char(')'));
+  if (open < 0 || close < open) return {};
+  const QString first =
+      filter.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts).value(0);
+  if (!first.startsWith(QLatin1String("*.")) || first.size() == 2) return {};
+  const QString extension = first.mid(2);
+  if (extension.contains(QLatin1Char('*')) || extension.contains(QLatin1Char('?')) ||
+      extension.contains(QLatin1Char('[')))
+    return {};
+  return extension;
+}
 
 kdl::Answer QtUserDialogs::Message(QWidget* parent, const QString& caption, const QString& text,
                                    kdl::Buttons buttons, kdl::Icon icon) {

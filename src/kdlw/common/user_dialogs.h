@@ -39,6 +39,10 @@ class UserDialogs {
   }
 };
 
+// The extension of the first pattern of a file dialog filter entry ("D88 (*.d88 *.d98)" gives "d88",
+// "gzip img (*.img.gz)" "img.gz"); empty when that pattern is no plain "*.extension" ("*", "*.*").
+QString ExtensionOfFilter(const QString& filter);
+
 // The real dialogs: QMessageBox with Japanese button texts, QInputDialog and QFileDialog.
 class QtUserDialogs : public UserDialogs {
  public:

@@ -55,10 +55,10 @@ int FileListModel::CompareRows(const FileRow& a, const FileRow& b, int column) c
 
 bool FileListModel::PassesMask(const QString& fileName) const {
   if (mask_.isEmpty()) return true;
-  const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
-  if (dot < 0) return false;
-  const QString extension = fileName.mid(dot).toUpper();
-  return std::any_of(mask_.begin(), mask_.end(), [&](const QString& m) { return m.toUpper() == extension; });
+  // A mask entry is the name's ending with its dot: an extension (".KDL"), or two (".IMG.GZ").
+  const QString upper = fileName.toUpper();
+  return std::any_of(mask_.begin(), mask_.end(),
+                     [&](const QString& m) { return upper.endsWith(m.toUpper()); });
 }
 
 FileRow FileListModel::MakeRow(const QFileInfo& info) const {

@@ -32,7 +32,8 @@ class FileListModel : public QAbstractTableModel {
 
   explicit FileListModel(QObject* parent = nullptr);
 
-  // Extensions with their dot (".KDL"); empty lists every file. Folders are listed whatever the mask.
+  // Name endings with their dot (".KDL", ".IMG.GZ"); empty lists every file. Folders are listed whatever the
+  // mask.
   void SetMask(const QStringList& mask) { mask_ = mask; }
   const QStringList& Mask() const { return mask_; }
   bool PassesMask(const QString& fileName) const;

@@ -3,11 +3,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <array>
+#include <cstring>
 #include <string>
 
 #include "archive/archive_format.h"
 #include "common/file.h"
 #include "common/sjis.h"
+#include "drive/formats/container.h"
 #include "drive/media.h"
 #include "image/kdl_format.h"
 
@@ -38,7 +40,39 @@ std::optional<std::array<uint8_t, N>> ReadStart(const QString& path) {
   return bytes;
 }
 
+const char* const kOtherToolsExtensions[] = {".D88", ".D98", ".88D",    ".HDM",
+                                             ".FDI", ".IMD", ".IMG.GZ", ".IMA.GZ"};
+
+// "D88 名前  損傷 3 セクタ": what a container is and holds, for the comment column.
+QString ContainerComment(const kdl::ContainerDisk& disk) {
+  QString text = QString::fromUtf8(kdl::ContainerFormatName(disk.format).data());
+  if (disk.format == kdl::ContainerFormat::kGzip && disk.inner != kdl::ContainerFormat::kRaw)
+    text += QLatin1Char('/') + QString::fromUtf8(kdl::ContainerFormatName(disk.inner).data());
+  if (!disk.comment.empty()) text += QStringLiteral("  ") + LabelToText(disk.comment.front());
+  if (!disk.damage.empty()) text += QStringLiteral("  損傷 %1 セクタ").arg(disk.damage.size());
+  return text;
+}
+
 }  // namespace
+
+QStringList ImageListMask() {
+  QStringList mask{QStringLiteral(".KDL"), QStringLiteral(".KDZ")};
+  for (const char* e : kOtherToolsExtensions) mask << QString::fromLatin1(e);
+  return mask;
+}
+
+bool IsOtherToolsImageName(const QString& name) {
+  const QString upper = name.toUpper();
+  for (const char* e : kOtherToolsExtensions) {
+    if (upper.endsWith(QLatin1String(e)) && upper.size() > static_cast<qsizetype>(std::strlen(e)))
+      return true;
+  }
+  return false;
+}
+
+bool IsImageFileName(const QString& name) {
+  return QFileInfo(name).suffix().toUpper() == QLatin1String("KDL") || IsOtherToolsImageName(name);
+}
 
 std::optional<ImageFileInfo> ReadImageFileInfo(const QString& path) {
   const QFileInfo info(path);
@@ -60,6 +94,11 @@ std::optional<ImageFileInfo> ReadImageFileInfo(const QString& path) {
         kdl::ParseArchiveHeader(kdl::ByteView(bytes->data(), bytes->size()));
     if (!header) return std::nullopt;
     return ImageFileInfo{MediaNameText(kdl::kArchiveNameIndex), LabelToText(header->labels[0])};
+  }
+  if (IsOtherToolsImageName(info.fileName())) {
+    const kdl::ContainerRead read = kdl::ReadContainerFile(QFile::encodeName(path).toStdString());
+    if (!read.disk) return std::nullopt;
+    return ImageFileInfo{MediaNameText(read.disk->mediaType), ContainerComment(*read.disk)};
   }
   return std::nullopt;
 }

@@ -23,6 +23,7 @@
 #include "common/sjis.h"
 #include "drive/host_drive.h"
 #include "image/create.h"
+#include "image/export.h"
 #include "image/restore.h"
 #include "kdlw/common/fonts.h"
 #include "kdlw/common/placement.h"
@@ -36,6 +37,11 @@ constexpr int kSpacing = 6;
 
 const QString kFileFilter = QStringLiteral(
     "カドローン(*.kdl) (*.KDL *.kdl);;img ファイル(*.img) (*.img *.IMG);;全てのファイル(*.*) (*)");
+// An existing file to add: an image, a raw image, or another tool's disk image (read as a drive).
+const QString kSourceFilter = QStringLiteral(
+    "カドローン(*.kdl) (*.KDL *.kdl);;img ファイル(*.img) (*.img *.IMG);;"
+    "他のツールのディスクイメージ (*.d88 *.D88 *.d98 *.D98 *.88d *.88D *.hdm *.HDM *.fdi *.FDI *.imd *.IMD "
+    "*.gz *.GZ);;全てのファイル(*.*) (*)");
 const QString kRunCaption = QStringLiteral("実行(&G)");
 const QString kOkCaption = QStringLiteral("ＯＫ(&O)");
 const QString kCancelCaption = QStringLiteral("キャンセル(&C)");
@@ -170,6 +176,7 @@ bool TKDIForm::Prepare() {
   kdl::ImageWork& work = context_.work.image;
   sourceMode_ = kSourceNormal;
   sourceFile_.clear();
+  sourceIsDisk_ = false;
   work.busy = false;
   work.cancelRequested = false;
   // Leaving the dialog by the window's close button counts as Cancel, whatever an earlier run left here.
@@ -189,6 +196,11 @@ bool TKDIForm::Prepare() {
   cbClust_->setChecked(!work.omitUnused);
   cbVerify_->setChecked(work.verify);
   const QString imagePath = FromUtf8(work.currentImagePath);
+  // The drive box goes back to the drive it named before an image file was offered in it.
+  if (!driveBeforeSource_.isNull()) {
+    cbDrive_->setCurrentText(driveBeforeSource_);
+    driveBeforeSource_ = QString();
+  }
 
   switch (work.dialogMode) {
     case kdl::kModeCreate:
@@ -201,6 +213,12 @@ bool TKDIForm::Prepare() {
         saveFolder_ = MainFolder();
         eFname_->setReadOnly(false);
         eFname_->setFocus();
+        // Another tool's disk image chosen in the main window is the drive to read, this time only.
+        if (!context_.work.createSource.isEmpty()) {
+          driveBeforeSource_ = cbDrive_->currentText();
+          cbDrive_->setCurrentText(context_.work.createSource);
+          SetLabelEdits(kdl::ContainerFileLabels(ToUtf8(context_.work.createSource)), false);
+        }
       } else {
         sourceMode_ = kSourceGiven;
         eFname_->setText(imagePath);
@@ -296,12 +314,24 @@ void TKDIForm::btnRefClick() {
   work.rawSource = false;
   if (openFolder_.isEmpty()) openFolder_ = MainFolder();
   const QString file =
-      context_.dialogs.OpenFileName(this, QStringLiteral("カドローン入力"), openFolder_, kFileFilter);
+      context_.dialogs.OpenFileName(this, QStringLiteral("カドローン入力"), openFolder_, kSourceFilter);
   if (file.isEmpty()) return;
   openFolder_ = QFileInfo(file).absolutePath();
   const bool raw = QFileInfo(file).suffix().toUpper() != QLatin1String("KDL");
   QFile source(file);
   if (!source.open(QIODevice::ReadOnly)) return;
+  // Another tool's disk image is read like a disk in a drive, with the options of a disk.
+  if (kdl::IsForeignContainerFile(ToUtf8(file))) {
+    // Its name or comment is offered as the label lines.
+    SetLabelEdits(kdl::ContainerFileLabels(ToUtf8(file)), false);
+    sourceFile_ = file;
+    sourceMode_ = kSourceFile;
+    sourceIsDisk_ = true;
+    cbDrive_->setEnabled(false);
+    lblDrive_->setEnabled(false);
+    eFname_->setText(file);
+    return;
+  }
   if (raw) {
     SetLabelEdits({}, false);
   } else {
@@ -383,12 +413,17 @@ void TKDIForm::RunRestore() {
 void TKDIForm::RunRawOutput() {
   kdl::ImageWork& work = context_.work.image;
   SetRunning(true);
-  int32_t length = 0;
+  int64_t length = 0;
   {
     ProgressScope progress(context_.prompter, pbKDL_, sbStatus_);
-    length = kdl::WriteRawImage(image_, work.currentImagePath, work.rawImagePath);
+    // The output's extension chooses another tool's format; any other name gets the raw disk.
+    const kdl::ContainerFormat format =
+        kdl::ContainerFormatFromExtension(work.rawImagePath).value_or(kdl::ContainerFormat::kRaw);
+    length = kdl::WriteImageAs(image_, work.currentImagePath, work.rawImagePath, format);
   }
   work.dialogResult = length < 0 ? -1 : 0;
+  // Output in another tool's format is listed in the main window.
+  if (length >= 0) work.listChanged = true;
   SetRunning(false);
   done(QDialog::Accepted);
 }
@@ -396,7 +431,7 @@ void TKDIForm::RunRawOutput() {
 void TKDIForm::RunCreate() {
   kdl::ImageWork& work = context_.work.image;
   const kdl::LabelTexts labels = LabelsFromEdits();
-  if (sourceMode_ == kSourceFile) {
+  if (sourceMode_ == kSourceFile && !sourceIsDisk_) {
     SetRunning(true);
     const int64_t length = kdl::AddImageFile(context_.work.archive, ToUtf8(sourceFile_), labels);
     work.dialogResult = static_cast<int32_t>(std::clamp<int64_t>(length, -1, INT32_MAX));
@@ -404,7 +439,12 @@ void TKDIForm::RunCreate() {
     done(work.dialogResult);
     return;
   }
-  const std::optional<kdl::DriveOperand> drive = ChosenDrive();
+  std::optional<kdl::DriveOperand> drive;
+  if (sourceIsDisk_) {
+    drive = kdl::DriveOperand{{ToUtf8(sourceFile_)}, 1};
+  } else {
+    drive = ChosenDrive();
+  }
   if (!drive) return;
   const std::optional<QString> target = CompletedTargetName();
   if (!target) return;
@@ -433,8 +473,10 @@ std::optional<kdl::DriveOperand> TKDIForm::ChosenDrive() {
   std::optional<kdl::DriveOperand> drive;
   if (!operand.isEmpty()) drive = kdl::ResolveDriveOperand(ToUtf8(operand), drives_, error);
   if (!drive) {
-    const QString text = operand.isEmpty() ? QStringLiteral("ドライブが指定されていません")
-                                           : QStringLiteral("ドライブ %1 が見つかりません").arg(operand);
+    QString text = operand.isEmpty() ? QStringLiteral("ドライブが指定されていません")
+                                     : QStringLiteral("ドライブ %1 が見つかりません").arg(operand);
+    // A disk image of another tool's format that holds no disk of a media type says what it holds.
+    if (!operand.isEmpty() && kdl::IsForeignContainerFile(ToUtf8(operand))) text = FromUtf8(error);
     context_.dialogs.Message(this, FromUtf8(std::string(kdl::kCaptionImage)), text, kdl::Buttons::kOk,
                              kdl::Icon::kStop);
     cbDrive_->setFocus();

@@ -83,6 +83,8 @@ class TKDIForm : public QDialog {
   kdl::DriveSettings drives_;
   SourceMode sourceMode_ = kSourceNormal;
   QString sourceFile_;
+  bool sourceIsDisk_ = false;  // the chosen source is another tool's disk image, read as a drive
+  QString driveBeforeSource_;  // the drive box's text before an image file was offered in it
   QString saveFolder_;
   QString openFolder_;
   // The label texts as read when the dialog opened, to tell whether the user changed them.
