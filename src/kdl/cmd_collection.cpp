@@ -75,7 +75,12 @@ CollectionCommands AddCollectionCommands(CLI::App& app) {
 }
 
 int RunCollectionCommand(const CollectionCommands& c, Session& s) {
-  if (c.mount != nullptr && c.mount->parsed()) return CmdMount(c.args->mount);
+  if (c.mount != nullptr && c.mount->parsed()) {
+    // The mount serves from threads of its own, and a daemon forks: the workers are stopped first, as no
+    // thread survives a fork and a lock one of them held would stay taken in the daemon.
+    s.UseJobs(1);
+    return CmdMount(c.args->mount);
+  }
   if (c.find != nullptr && c.find->parsed()) return CmdFind(s, c.args->find);
   return -1;
 }
