@@ -94,9 +94,18 @@ bool IsProtectedHostFile(int dir, const std::string& name, const struct stat& st
 
 // Creates or empties `name` under `dir` for writing. Only a regular file is replaced: no symbolic link is
 // followed, no device or pipe is opened; a write-protected file only with `unprotect` (the user confirmed),
-// and then it is given its owner's write bit first.
-UniqueFd CreateHostFile(int dir, const std::string& name, bool unprotect) {
+// and then it is given its owner's write bit first. `fresh` tells whether the file is new (and so has no
+// attributes of an earlier copy to remove).
+UniqueFd CreateHostFile(int dir, const std::string& name, bool unprotect, bool& fresh) {
+  fresh = false;
   if (dir < 0) return UniqueFd();
+  // Most names are new: created exclusively, the file is ours, regular and empty without another look.
+  UniqueFd made(
+      openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+  if (made.get() >= 0 || errno != EEXIST) {
+    fresh = made.get() >= 0;
+    return made;
+  }
   struct stat st {};
   if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (!S_ISREG(st.st_mode)) return UniqueFd();
@@ -173,10 +182,11 @@ void SetOrRemoveXattr(int fd, std::string_view name, const std::string* value) {
 }
 
 // The DOS attributes of the entry, kept where the file system has extended attributes. The plain archive
-// bit needs none, and an earlier copy's attributes must not outlive it.
-void ApplyDosAttributes(int fd, const DirectoryEntry& entry) {
+// bit needs none, and an earlier copy's attributes must not outlive it (a `fresh` file has none).
+void ApplyDosAttributes(int fd, const DirectoryEntry& entry, bool fresh = false) {
   const uint8_t attribute = entry.Attribute();
   const std::string value(1, static_cast<char>(attribute));
+  if (attribute == kAttrArchive && fresh) return;
   SetOrRemoveXattr(fd, kDosAttributeXattr, attribute == kAttrArchive ? nullptr : &value);
 }
 
@@ -188,11 +198,12 @@ void ApplyEntryTime(int fd, const DirectoryEntry& entry) {
   }
 }
 
-// Time stamp and attributes of a finished file, set through its descriptor.
-void ApplyEntryMetadata(int fd, const DirectoryEntry& entry) {
+// Time stamp and attributes of a finished file, set through its descriptor; a `fresh` file has no marks of an
+// earlier copy to remove.
+void ApplyEntryMetadata(int fd, const DirectoryEntry& entry, bool fresh) {
   ApplyEntryTime(fd, entry);
-  ApplyDosAttributes(fd, entry);
-  SetOrRemoveXattr(fd, kDamagedXattr, nullptr);
+  ApplyDosAttributes(fd, entry, fresh);
+  if (!fresh) SetOrRemoveXattr(fd, kDamagedXattr, nullptr);
   const uint8_t attribute = entry.Attribute();
   struct stat st {};
   if ((attribute & kAttrReadOnly) != 0 && fstat(fd, &st) == 0) fchmod(fd, st.st_mode & 07777 & ~kWriteBits);
@@ -339,7 +350,8 @@ int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, co
                                          Buttons::kYesNo, Icon::kExclamation) == Answer::kYes;
   }
   if (replace) {
-    UniqueFd fd = CreateHostFile(dir.fd, name, unprotect);
+    bool fresh = false;
+    UniqueFd fd = CreateHostFile(dir.fd, name, unprotect, fresh);
     if (fd.get() < 0) {
       const std::string text = "ファイル " + targetText + " がオープンできません。\nコピーを続けますか";
       result = job.prompter().Ask(kCopyCaption, text, Buttons::kYesNo, Icon::kStop) == Answer::kYes ? 0 : -1;
@@ -353,7 +365,7 @@ int32_t CopyFileInto(CopyJob& job, const DirectoryTable& table, size_t index, co
       CopyDamage damage;
       result = WriteClusters(job, entry, fd.get(), targetText, damage);
       UnregisterTemporaryFile(slot);
-      if (result == 0 && !damage.Any()) ApplyEntryMetadata(fd.get(), entry);
+      if (result == 0 && !damage.Any()) ApplyEntryMetadata(fd.get(), entry, fresh);
       if (result == 0 && damage.Any()) {
         // The partial copy stays (it may be all there is of the file), marked and told by name (a broken
         // chain has been told by name already).
