@@ -12,6 +12,7 @@
 #include "archive/archive.h"
 #include "archive/messages.h"
 #include "common/sjis.h"
+#include "drive/formats/container.h"
 
 namespace kdl {
 
@@ -35,6 +36,13 @@ class CountingPrompter : public Prompter {
   Prompter& target_;
   int count_ = 0;
 };
+
+// "DISK.IMG.GZ", "disk.ima.gz": a raw disk compressed with gzip, by the names such files go by.
+bool IsGzippedDiskName(const std::string& path) {
+  std::string name = fs::path(path).filename().string();
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+  return name.ends_with(".img.gz") || name.ends_with(".ima.gz");
+}
 
 std::string UpperExtension(const std::string& path) {
   std::string ext = fs::path(path).extension().string();
@@ -99,6 +107,7 @@ bool WalkFile(const std::string& path, bool strict, Prompter& prompter,
   const SourceKind kind = ClassifySource(path, strict);
   switch (kind) {
     case SourceKind::kImage:
+    case SourceKind::kContainer:
     case SourceKind::kRawImage:
       image(CollectionImage{path, {}, VolumeSource{path, 0, kind == SourceKind::kRawImage, path}});
       return true;
@@ -156,14 +165,21 @@ SourceKind ClassifySource(const std::string& path, bool strict) {
   File file;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !file.Open(path, File::Mode::kRead))
     return named ? SourceKind::kUnreadable : SourceKind::kOther;
-  std::array<uint8_t, kArchiveHeaderSize> head{};
-  const int64_t got = file.ReadAt(0, head.data(), head.size());
+  // Enough for the signature of every other tool's container as well.
+  std::array<uint8_t, 4096> head{};
+  const size_t got = static_cast<size_t>(std::max<int64_t>(file.ReadAt(0, head.data(), head.size()), 0));
   const std::string_view magic(reinterpret_cast<const char*>(head.data()), 8);
-  if (got == static_cast<int64_t>(head.size()) && magic == kArchiveMagic) return SourceKind::kArchive;
-  if (got >= static_cast<int64_t>(kKdlMagic.size()) && magic == kKdlMagic) return SourceKind::kImage;
+  if (got >= kArchiveHeaderSize && magic == kArchiveMagic) return SourceKind::kArchive;
+  if (got >= kKdlMagic.size() && magic == kKdlMagic) return SourceKind::kImage;
   if (named) return SourceKind::kUnreadable;
-  const int32_t type =
-      MediaTypeFromBootSector(ByteView(head.data(), static_cast<size_t>(std::max<int64_t>(got, 0))));
+  const ByteView view(head.data(), got);
+  const ContainerFormat format = DetectContainer(view, static_cast<uint64_t>(st.st_size));
+  if (IsForeignContainer(format)) {
+    // In a folder a gzip file is a disk only by its name: files of every other kind are gzip'd too.
+    if (strict && format == ContainerFormat::kGzip && !IsGzippedDiskName(path)) return SourceKind::kOther;
+    return SourceKind::kContainer;
+  }
+  const int32_t type = MediaTypeFromBootSector(view);
   if (type < 0) return SourceKind::kOther;
   const MediaGeometry g = MediaGeometryOf(type);
   if (strict && st.st_size != static_cast<off_t>(g.cylinders) * g.trackSize) return SourceKind::kOther;

@@ -15,12 +15,14 @@ enum class SourceKind {
   kOther,       // not an image: left out of folder walks
   kImage,       // a ".KDL" image file
   kRawImage,    // a raw sector image
+  kContainer,   // another tool's disk image (D88, FDI, ImageDisk, a gzip'd raw disk), read as an image
   kArchive,     // a ".KDZ" archive
   kUnreadable,  // named ".KDL" or ".KDZ" but cannot be opened or lacks the magic
 };
 
-// What the regular file at `path` holds, by its content: the image and archive magics, else a boot sector
-// whose total sector count names a media type. In a folder walk (`strict`) a raw image must also be exactly
+// What the regular file at `path` holds, by its content: the image and archive magics, another tool's
+// container (a gzip file in a folder walk only by its ".img.gz"/".ima.gz" name), else a boot sector whose
+// total sector count names a media type. In a folder walk (`strict`) a raw image must also be exactly
 // the size of its disk, so that other files are not taken for disks; a file named on the command line is
 // taken as a raw image on its boot sector alone, as every image command takes it.
 SourceKind ClassifySource(const std::string& path, bool strict);

@@ -107,10 +107,9 @@ std::multiset<Hit> ParseHits(const std::string& output, const std::string& sourc
 
 using FindOracle = kdloracle::FixtureSuite<::testing::TestWithParam<int>>;
 
-TEST_P(FindOracle, HitsAndMissesAreThoseOfTheMdirListing) {
-  const int type = GetParam();
-  const fs::path image = disks_->PackedKdl(type, "find" + std::to_string(type) + ".KDL");
-  const std::vector<MdirEntry> listing = ReadMdir(disks_->Fixture(type, ".mdir"));
+// Every pattern of the table over `image` of the fixture disk of `type`, against its mdir listing `mdir`.
+void FindOver(const fs::path& image, int type, const fs::path& mdir) {
+  const std::vector<MdirEntry> listing = ReadMdir(mdir);
   ASSERT_GT(listing.size(), 40u);
   std::set<std::string> longNames;
   for (const MdirEntry& e : listing) {
@@ -171,6 +170,21 @@ TEST_P(FindOracle, HitsAndMissesAreThoseOfTheMdirListing) {
   const std::string prefix = type == 7 ? "/MISC" : "";
   EXPECT_EQ(r.output.substr(0, r.output.find("  ")), image.string() + ":" + prefix + "/ソフト.TXT")
       << r.output;
+}
+
+// The patterns over the ".KDL" image and over a D88 file of the disk (another tool's container).
+TEST_P(FindOracle, HitsAndMissesAreThoseOfTheMdirListing) {
+  const int type = GetParam();
+  const fs::path packed = disks_->PackedKdl(type, "find" + std::to_string(type) + ".KDL");
+  const fs::path container = disks_->dir() / ("find" + std::to_string(type) + ".d88");
+  ASSERT_EQ(RunCommand(Kdl() + " raw " + ShellQuote(disks_->Fixture(type, ".img").string()) + " " +
+                       ShellQuote(container.string()) + " >/dev/null 2>&1")
+                .status,
+            0);
+  for (const fs::path& image : {packed, container}) {
+    SCOPED_TRACE(image.filename().string());
+    FindOver(image, type, disks_->Fixture(type, ".mdir"));
+  }
 }
 
 // Every unit that holds neither the FAT, the root nor a directory is damaged: a search by names alone must

@@ -142,13 +142,24 @@ class MountOracle : public kdloracle::FixtureSuite<::testing::TestWithParam<int>
   }
 };
 
-TEST_P(MountOracle, FolderOfImageRawDiskAndArchiveShowsWhatMtoolsWrote) {
+TEST_P(MountOracle, FolderOfImageRawDiskContainersAndArchiveShowsWhatMtoolsWrote) {
   const int type = GetParam();
   kdltest::TempDir folder;
   fs::create_directories(folder / "sub/deeper");
   fs::copy_file(disks_->PackedKdl(type, "packed.KDL"), folder / "disk.KDL");
   fs::copy_file(disks_->Fixture(type, ".img"), folder / "sub/raw.img");
   kdltest::WriteFile(folder / "sub/notes.txt", {'h', 'i', '\n'});
+  // Other tools' containers of the disk are disks too; a gzip file not named as a disk is not.
+  for (const char* name : {"sub/disk.d88", "sub/disk.img.gz"}) {
+    ASSERT_EQ(RunCommand(Kdl() + " raw " + ShellQuote(disks_->Fixture(type, ".img").string()) + " " +
+                         ShellQuote((folder / name).string()) + " >/dev/null 2>&1")
+                  .status,
+              0);
+  }
+  ASSERT_EQ(RunCommand("gzip -c " + ShellQuote(disks_->Fixture(type, ".img").string()) + " >" +
+                       ShellQuote((folder / "sub/notes.gz").string()))
+                .status,
+            0);
   const std::string archive = (folder / "sub/deeper/set.KDZ").string();
   ASSERT_EQ(
       RunCommand(Kdl() + " add " + ShellQuote(archive) + " " + ShellQuote((folder / "disk.KDL").string()) +
@@ -165,15 +176,19 @@ TEST_P(MountOracle, FolderOfImageRawDiskAndArchiveShowsWhatMtoolsWrote) {
   ASSERT_TRUE(mount.ok()) << mount.output();
   // The folder is mirrored: folders, images and archives as folders, the text file left out.
   const auto top = FindTree(mount.path());
-  for (const char* expected : {"disk.KDL", "sub", "sub/raw.img", "sub/deeper", "sub/deeper/set.KDZ",
-                               "sub/deeper/set.KDZ/DISK1", "sub/deeper/set.KDZ/DISK2 Box 3_日本語"}) {
+  for (const char* expected :
+       {"disk.KDL", "sub", "sub/raw.img", "sub/disk.d88", "sub/disk.img.gz", "sub/deeper",
+        "sub/deeper/set.KDZ", "sub/deeper/set.KDZ/DISK1", "sub/deeper/set.KDZ/DISK2 Box 3_日本語"}) {
     ASSERT_TRUE(top.count(expected)) << expected;
     EXPECT_EQ(top.at(expected).first, 'd') << expected;
   }
   EXPECT_EQ(top.count("sub/notes.txt"), 0u);
+  EXPECT_EQ(top.count("sub/notes.gz"), 0u);
 
   CheckImage(mount / "disk.KDL");
   CheckImage(mount / "sub/raw.img");
+  CheckImage(mount / "sub/disk.d88");
+  CheckImage(mount / "sub/disk.img.gz");
   CheckImage(mount / "sub/deeper/set.KDZ/DISK2 Box 3_日本語");
 }
 

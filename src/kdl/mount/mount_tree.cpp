@@ -252,6 +252,7 @@ std::optional<Node> MountTree::HostFileNode(const std::string& path) {
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   switch (Classify(path)) {
     case kdl::SourceKind::kImage:
+    case kdl::SourceKind::kContainer:
       return ImageRoot(kdl::VolumeSource{path, 0, false, path}, path, 0);
     case kdl::SourceKind::kRawImage:
       return ImageRoot(kdl::VolumeSource{path, 0, true, path}, path, 0);
